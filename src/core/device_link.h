@@ -1,0 +1,139 @@
+// The processor protocol: request frames, reply judging, and the three block
+// operations every other part of the system talks to the processor through.
+//
+// The link owns no transport. It is handed two small interfaces, one per
+// transport, and chooses between them on every call from LinkState, so the
+// window, the command-line tool and the tests can put a real port, a socket
+// or a scripted fake behind it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tk770 {
+
+struct LinkState {
+    int connected = 0;     // 1 while the link is up
+    int network_mode = 0;  // 1: TCP, 0: serial port
+    int serial_port = 0;   // 1..10, 0 before any choice
+    int error_count = 0;   // failed transfers since the last reset
+};
+
+// A failure of the TCP connection itself (refused, closed, reset, timed out).
+// Raised by the TCP transport and deliberately not caught by the link: it
+// ends the command that was running.
+class LinkError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class Command : std::uint8_t { read = 0x03, write = 0x06, store = 0x10 };
+
+inline constexpr std::uint8_t serial_lead_byte = 0xCA;
+inline constexpr int tcp_port = 15288;
+inline constexpr int serial_buffer_size = 1024;
+inline constexpr int tcp_buffer_size = 1600;
+inline constexpr int serial_overhead = 7;  // lead, command, address (2), length (2), checksum
+inline constexpr int tcp_overhead = 6;
+inline constexpr int max_block_length = serial_buffer_size - serial_overhead;
+inline constexpr int normal_read_timeout_ms = 200;
+inline constexpr int restart_read_timeout_ms = 12000;
+
+// Sum modulo 256 of the bytes.
+std::uint8_t checksum(std::span<const std::uint8_t> bytes);
+
+// Builds a request into `out` and returns its length (0 when it does not fit).
+// Read requests carry no data.
+std::size_t build_serial_request(Command cmd, int address, std::span<const std::uint8_t> data,
+                                 std::span<std::uint8_t> out);
+std::size_t build_tcp_request(Command cmd, int address, std::span<const std::uint8_t> data,
+                              std::span<std::uint8_t> out);
+// The length of a request header field for a read: data is empty, `length`
+// is sent instead.
+std::size_t build_serial_read(int address, int length, std::span<std::uint8_t> out);
+std::size_t build_tcp_read(int address, int length, std::span<std::uint8_t> out);
+
+// Reply judging. `reply` is exactly what arrived.
+// Serial read: exactly N + 7 bytes with a matching checksum; header not examined.
+bool serial_read_reply_ok(std::span<const std::uint8_t> reply, int length);
+// TCP read: byte 0 is 0x03; the checksum is not examined.
+bool tcp_read_reply_ok(std::span<const std::uint8_t> reply);
+// Serial acknowledgement: any 7 bytes.
+bool serial_ack_ok(int count);
+// TCP acknowledgement: byte 0 repeats the command.
+bool tcp_ack_ok(std::span<const std::uint8_t> reply, Command cmd);
+
+// Serial port as the link uses it: ports are numbered 1..10.
+class SerialTransport {
+public:
+    virtual ~SerialTransport() = default;
+    // Open the port at 38,400 baud 8N1 with the normal read time-out and
+    // discard whatever was already received. Failures are not reported here:
+    // the reads that follow fail instead.
+    virtual void open(int port) = 0;
+    virtual void close(int port) = 0;
+    // Total time a read may wait for its bytes.
+    virtual void set_read_timeout(int port, int milliseconds) = 0;
+    virtual void write(int port, std::span<const std::uint8_t> bytes) = 0;
+    // Reads up to bytes.size() bytes; returns how many arrived before the
+    // read time-out ran out (or a negative number on an error).
+    virtual int read(int port, std::span<std::uint8_t> bytes) = 0;
+};
+
+// TCP client as the link uses it. Every failure throws LinkError carrying the
+// client's error text; every wait is bounded.
+class TcpTransport {
+public:
+    virtual ~TcpTransport() = default;
+    virtual void send(std::span<const std::uint8_t> bytes) = 0;
+    // Returns only when bytes.size() bytes arrived; surplus stays queued.
+    virtual void receive(std::span<std::uint8_t> bytes) = 0;
+};
+
+// Where the link writes its one status text (the link panel of the window).
+class StatusSink {
+public:
+    virtual ~StatusSink() = default;
+    virtual void set_message_text(std::string_view text) = 0;  // message panel
+    virtual void set_link_text(std::string_view text) = 0;     // link panel
+};
+
+inline constexpr std::string_view text_not_connected = "未连接";
+inline constexpr std::string_view text_connected = "已连接";
+
+class DeviceLink {
+public:
+    DeviceLink(LinkState& state, SerialTransport* serial, TcpTransport* tcp, StatusSink* status);
+
+    // 0 when the reply was accepted, -1 otherwise. A rejected read leaves
+    // `destination` untouched; the source of a write is never modified.
+    int read_block(int address, int length, std::uint8_t* destination);
+    int write_block(int address, int length, const std::uint8_t* source);
+    int store_block(int address, int length, const std::uint8_t* source);
+
+    LinkState& state() { return m_state; }
+    SerialTransport* serial() { return m_serial; }
+    TcpTransport* tcp() { return m_tcp; }
+    StatusSink* status() { return m_status; }
+    void set_tcp(TcpTransport* tcp) { m_tcp = tcp; }
+    void set_serial(SerialTransport* serial) { m_serial = serial; }
+
+private:
+    int send_block(Command cmd, int address, int length, const std::uint8_t* source);
+
+    LinkState& m_state;
+    SerialTransport* m_serial;
+    TcpTransport* m_tcp;
+    StatusSink* m_status;
+    std::array<std::uint8_t, serial_buffer_size> m_serial_tx{};
+    std::array<std::uint8_t, serial_buffer_size> m_serial_rx{};
+    std::array<std::uint8_t, tcp_buffer_size> m_tcp_tx{};
+    std::array<std::uint8_t, tcp_buffer_size> m_tcp_rx{};
+};
+
+}  // namespace tk770
