@@ -1,0 +1,365 @@
+#include "sim/sim_device.h"
+
+#include "core/parameter_image.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+namespace tk770 {
+
+namespace {
+
+bool knownCommand(std::uint8_t cmd)
+{
+    return cmd == sim_cmd_read || cmd == sim_cmd_write || cmd == sim_cmd_store;
+}
+
+// The largest length field a frame can sensibly carry: the whole memory.
+// Anything longer cannot be waited for, so the framers treat it as garbage.
+constexpr int max_frame_data = sim_memory_size;
+
+void putText(SimMemory& memory, int address, std::string_view text)
+{
+    std::memcpy(memory.data() + address, text.data(), text.size());
+}
+
+}  // namespace
+
+std::uint8_t frameSum(std::span<const std::uint8_t> bytes)
+{
+    unsigned sum = 0;
+    for (auto b : bytes) sum += b;
+    return static_cast<std::uint8_t>(sum);
+}
+
+RequestError parseRequest(Framing framing, std::span<const std::uint8_t> frame, Request& out)
+{
+    std::size_t head = 0;
+    if (framing == Framing::serial) {
+        if (frame.empty()) return RequestError::incomplete;
+        if (frame[0] != sim_lead_byte) return RequestError::bad_lead;
+        head = 1;
+    }
+    if (frame.size() < head + 5) return RequestError::incomplete;
+    const std::uint8_t cmd = frame[head];
+    if (!knownCommand(cmd)) return RequestError::unknown_command;
+    const int address = (frame[head + 1] << 8) | frame[head + 2];
+    const int length = (frame[head + 3] << 8) | frame[head + 4];
+    const std::size_t data_size = cmd == sim_cmd_read ? 0 : static_cast<std::size_t>(length);
+    const std::size_t expected = head + 5 + data_size + 1;
+    if (frame.size() < expected) return RequestError::incomplete;
+    if (frame.size() > expected) return RequestError::wrong_size;
+    // The checksum is judged before the contents: a frame whose sum is right
+    // was framed right, which is what the serial resynchronisation relies on.
+    if (frameSum(frame.first(expected - 1)) != frame[expected - 1]) return RequestError::bad_checksum;
+    if (length == 0) return RequestError::zero_length;
+    if (address + length > sim_memory_size) return RequestError::out_of_range;
+    out.command = cmd;
+    out.address = address;
+    out.length = length;
+    out.data = frame.subspan(head + 5, data_size);
+    return RequestError::none;
+}
+
+namespace {
+std::vector<std::uint8_t> header(Framing framing, std::uint8_t cmd, int address, int length)
+{
+    std::vector<std::uint8_t> out;
+    if (framing == Framing::serial) out.push_back(sim_lead_byte);
+    out.push_back(cmd);
+    out.push_back(static_cast<std::uint8_t>(address >> 8));
+    out.push_back(static_cast<std::uint8_t>(address));
+    out.push_back(static_cast<std::uint8_t>(length >> 8));
+    out.push_back(static_cast<std::uint8_t>(length));
+    return out;
+}
+}  // namespace
+
+std::vector<std::uint8_t> buildReadReply(Framing framing, int address,
+                                         std::span<const std::uint8_t> data)
+{
+    auto out = header(framing, sim_cmd_read, address, static_cast<int>(data.size()));
+    out.insert(out.end(), data.begin(), data.end());
+    out.push_back(frameSum(out));
+    return out;
+}
+
+std::vector<std::uint8_t> buildAck(Framing framing, std::uint8_t command, int address, int length)
+{
+    auto out = header(framing, command, address, length);
+    out.push_back(frameSum(out));
+    return out;
+}
+
+// ---------------------------------------------------------------- SimDevice
+
+SimDevice::SimDevice()
+{
+    m_working = factoryMemory();
+    m_nonvolatile = m_working;
+}
+
+SimMemory SimDevice::factoryMemory()
+{
+    SimMemory memory{};
+    ParameterImage image{};
+    image.reset_to_defaults();
+    // Only the parameter runs A and B carry new-project values; run C holds
+    // the profile texts (empty) and the identity, which the device supplies.
+    for (int r = 0; r < 2; ++r) {
+        const auto& run = image_runs[static_cast<std::size_t>(r)];
+        std::memcpy(memory.data() + run.device_address, image.data() + run.image_offset,
+                    static_cast<std::size_t>(run.length));
+    }
+    putText(memory, sim_model_address, "TK770");
+    putText(memory, sim_serial_address, "TK7700000001");
+    putText(memory, sim_version_address, "V1.00");
+    putText(memory, sim_date_address, "2026-01-15");
+    static constexpr std::uint8_t network[] = {0xC0, 0xA8, 0x00, 0x08, 0xFF, 0xFF,
+                                               0xFF, 0x00, 0xC0, 0xA8, 0x00, 0x01};
+    std::memcpy(memory.data() + sim_network_address, network, sizeof network);
+    return memory;
+}
+
+SimDevice::Outcome SimDevice::handle(Framing framing, std::span<const std::uint8_t> frame)
+{
+    Outcome outcome;
+    Request request;
+    if (parseRequest(framing, frame, request) != RequestError::none) return outcome;
+
+    const auto first = static_cast<std::size_t>(request.address);
+    const auto count = static_cast<std::size_t>(request.length);
+    if (request.command == sim_cmd_read) {
+        outcome.reply = buildReadReply(framing, request.address,
+                                       std::span<const std::uint8_t>(m_working).subspan(first, count));
+        return outcome;
+    }
+
+    const bool store = request.command == sim_cmd_store;
+    std::copy(request.data.begin(), request.data.end(), m_working.begin() + request.address);
+    if (store) {
+        std::copy(request.data.begin(), request.data.end(), m_nonvolatile.begin() + request.address);
+        outcome.nonvolatileChanged = true;
+    }
+    runCommandRegisters(request.address, request.length, store, outcome);
+    outcome.reply = buildAck(framing, request.command, request.address, request.length);
+    return outcome;
+}
+
+void SimDevice::runCommandRegisters(int address, int length, bool stored, Outcome& outcome)
+{
+    const auto covers = [&](int reg) { return reg >= address && reg < address + length; };
+    // A register reads 0 once its command has been taken, so a later save
+    // does not carry a command byte into the non-volatile copy.
+    const auto take = [&](int reg) {
+        const auto r = static_cast<std::size_t>(reg);
+        m_working[r] = 0;
+        if (stored) m_nonvolatile[r] = 0;
+    };
+    if (covers(sim_command_register)) {
+        const auto code = m_working[sim_command_register];
+        if (code == sim_save_code) {
+            take(sim_command_register);
+            m_nonvolatile = m_working;
+            outcome.nonvolatileChanged = true;
+        } else if (code == sim_backup_code) {
+            take(sim_command_register);
+            m_icCard = m_working;
+        }
+    }
+    if (covers(sim_restart_register) && m_working[sim_restart_register] == sim_restart_code) {
+        take(sim_restart_register);
+        outcome.restart = true;
+    }
+}
+
+void SimDevice::restart()
+{
+    m_working = m_nonvolatile;
+}
+
+void SimDevice::loadNonvolatile(const SimMemory& memory)
+{
+    m_nonvolatile = memory;
+    m_working = memory;
+}
+
+// -------------------------------------------------------------- FrameReader
+
+void FrameReader::feed(std::span<const std::uint8_t> bytes)
+{
+    m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+}
+
+void FrameReader::drop(std::size_t count)
+{
+    count = std::min(count, m_buffer.size());
+    m_dropped.insert(m_dropped.end(), m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(count));
+    m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+std::optional<std::vector<std::uint8_t>> FrameReader::next()
+{
+    const bool serial = m_framing == Framing::serial;
+    const std::size_t head = serial ? 1 : 0;
+    for (;;) {
+        if (serial) {
+            const auto lead = std::find(m_buffer.begin(), m_buffer.end(), sim_lead_byte);
+            drop(static_cast<std::size_t>(lead - m_buffer.begin()));
+        }
+        if (m_buffer.size() < head + 5) return std::nullopt;
+
+        const std::uint8_t cmd = m_buffer[head];
+        const int length = (m_buffer[head + 3] << 8) | m_buffer[head + 4];
+        // Without a lead byte there is no telling where the next frame would
+        // start after garbage, so TCP gives up on everything it holds.
+        const std::size_t give_up = serial ? 1 : m_buffer.size();
+        if (!knownCommand(cmd)) {
+            drop(give_up);
+            continue;
+        }
+        std::size_t extent = head + 6;
+        if (cmd != sim_cmd_read) {
+            if (length > max_frame_data) {
+                drop(give_up);
+                continue;
+            }
+            extent += static_cast<std::size_t>(length);
+        }
+        if (m_buffer.size() < extent) return std::nullopt;
+
+        std::vector<std::uint8_t> frame(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(extent));
+        Request request;
+        const auto error = parseRequest(m_framing, frame, request);
+        if (error == RequestError::none) {
+            m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(extent));
+            return frame;
+        }
+        // A bad sum means the extent cannot be trusted either: on serial a
+        // real frame may start inside it.
+        drop(serial && error == RequestError::bad_checksum ? 1 : extent);
+    }
+}
+
+std::vector<std::uint8_t> FrameReader::takeDropped()
+{
+    std::vector<std::uint8_t> out;
+    out.swap(m_dropped);
+    return out;
+}
+
+void FrameReader::discardPartial()
+{
+    drop(m_buffer.size());
+}
+
+// ------------------------------------------------------------ FaultInjector
+
+namespace {
+struct FaultNameRow {
+    FaultKind kind;
+    std::string_view name;
+};
+constexpr FaultNameRow fault_names[] = {
+    {FaultKind::no_reply, "no-reply"}, {FaultKind::bad_checksum, "bad-checksum"},
+    {FaultKind::short_reply, "short"},  {FaultKind::surplus, "surplus"},
+    {FaultKind::delay, "delay"},        {FaultKind::close, "close"},
+};
+}  // namespace
+
+std::string_view faultName(FaultKind kind)
+{
+    for (const auto& row : fault_names)
+        if (row.kind == kind) return row.name;
+    return {};
+}
+
+std::optional<Fault> parseFault(std::string_view spec)
+{
+    const auto colon = spec.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    const auto name = spec.substr(0, colon);
+    const auto number = spec.substr(colon + 1);
+    for (const auto& row : fault_names) {
+        if (row.name != name) continue;
+        int value = 0;
+        const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+        if (number.empty() || ec != std::errc{} || end != number.data() + number.size()) return std::nullopt;
+        // A delay of 0 is merely pointless; a period of 0 has no meaning.
+        if (value < (row.kind == FaultKind::delay ? 0 : 1)) return std::nullopt;
+        return Fault{row.kind, value};
+    }
+    return std::nullopt;
+}
+
+FaultInjector::Verdict FaultInjector::apply(Framing framing, std::vector<std::uint8_t>& reply)
+{
+    ++m_requests;
+    Verdict verdict;
+    const auto fire = [&](FaultKind kind) {
+        ++m_fired[static_cast<std::size_t>(kind)];
+        verdict.fired.push_back(faultName(kind));
+    };
+    const auto due = [&](const Fault& f) { return m_requests % f.value == 0; };
+
+    for (const auto& f : m_faults) {
+        if (f.kind == FaultKind::close && framing == Framing::tcp && due(f)) {
+            fire(FaultKind::close);
+            verdict.close = true;
+            reply.clear();
+            return verdict;
+        }
+    }
+    for (const auto& f : m_faults) {
+        if (f.kind == FaultKind::no_reply && due(f) && !reply.empty()) {
+            fire(FaultKind::no_reply);
+            reply.clear();
+        }
+    }
+    if (reply.empty()) return verdict;
+
+    // Fixed order, so combined faults mangle the same way every time: the
+    // checksum byte is corrupted before it can be cut off.
+    for (const auto kind : {FaultKind::bad_checksum, FaultKind::short_reply, FaultKind::surplus,
+                            FaultKind::delay}) {
+        for (const auto& f : m_faults) {
+            if (f.kind != kind) continue;
+            if (kind == FaultKind::delay) {
+                verdict.delayMs += f.value;
+                fire(kind);
+                continue;
+            }
+            if (!due(f)) continue;
+            fire(kind);
+            if (kind == FaultKind::bad_checksum) {
+                reply.back() = static_cast<std::uint8_t>(reply.back() ^ 0xFF);
+            } else if (kind == FaultKind::short_reply) {
+                reply.resize(reply.size() > 2 ? reply.size() - 2 : 0);
+            } else {
+                reply.insert(reply.end(), {0x00, 0x55, 0xAA});
+            }
+        }
+    }
+    return verdict;
+}
+
+long FaultInjector::firedCount(FaultKind kind) const
+{
+    return m_fired[static_cast<std::size_t>(kind)];
+}
+
+std::string hexBytes(std::span<const std::uint8_t> bytes)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() * 3);
+    for (auto b : bytes) {
+        if (!out.empty()) out.push_back(' ');
+        out.push_back(digits[b >> 4]);
+        out.push_back(digits[b & 0x0F]);
+    }
+    return out;
+}
+
+}  // namespace tk770

@@ -1,0 +1,178 @@
+// The simulated processor without any I/O: its three memories, the answer to
+// one request frame, the stream framers that cut frames out of a byte stream,
+// and the fault injector. The Qt shell (SimServer) feeds bytes in and sends
+// the replies out; everything that decides *what* is sent lives here so it
+// can be tested without sockets or timers.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tk770 {
+
+enum class Framing { serial, tcp };
+
+inline constexpr int sim_memory_size = 1024;
+using SimMemory = std::array<std::uint8_t, sim_memory_size>;
+
+inline constexpr std::uint8_t sim_lead_byte = 0xCA;
+inline constexpr std::uint8_t sim_cmd_read = 0x03;
+inline constexpr std::uint8_t sim_cmd_write = 0x06;
+inline constexpr std::uint8_t sim_cmd_store = 0x10;
+
+// Command registers and the bytes that trigger them.
+inline constexpr int sim_command_register = 0x15E;
+inline constexpr int sim_restart_register = 0x15F;
+inline constexpr std::uint8_t sim_save_code = 2;
+inline constexpr std::uint8_t sim_backup_code = 1;
+inline constexpr std::uint8_t sim_restart_code = 2;
+
+// Factory identity, as the device reports it.
+inline constexpr int sim_model_address = 0x334;
+inline constexpr int sim_serial_address = 0x344;
+inline constexpr int sim_version_address = 0x354;
+inline constexpr int sim_date_address = 0x364;
+inline constexpr int sim_network_address = 0x190;
+
+std::uint8_t frameSum(std::span<const std::uint8_t> bytes);
+
+enum class RequestError {
+    none,
+    incomplete,       // fewer bytes than the header announces
+    bad_lead,         // serial frame not starting with 0xCA
+    unknown_command,
+    zero_length,
+    out_of_range,     // address + length beyond 0x3FF
+    wrong_size,       // more bytes than the header announces
+    bad_checksum,
+};
+
+struct Request {
+    std::uint8_t command = 0;
+    int address = 0;
+    int length = 0;
+    std::span<const std::uint8_t> data;  // write and store only; points into the frame
+};
+
+// Judges one complete frame. On success `out` describes it.
+RequestError parseRequest(Framing framing, std::span<const std::uint8_t> frame, Request& out);
+
+// Reply frames as the device builds them.
+std::vector<std::uint8_t> buildReadReply(Framing framing, int address,
+                                         std::span<const std::uint8_t> data);
+std::vector<std::uint8_t> buildAck(Framing framing, std::uint8_t command, int address, int length);
+
+class SimDevice {
+public:
+    // Memory as delivered from the factory (see factoryMemory()).
+    SimDevice();
+
+    // New-project parameter values, the identity texts and the network block.
+    static SimMemory factoryMemory();
+
+    struct Outcome {
+        std::vector<std::uint8_t> reply;   // empty: the device stays silent
+        bool nonvolatileChanged = false;   // the shell persists the state file
+        bool restart = false;              // hold the reply back, then call restart()
+    };
+
+    // Answers one complete request frame. Invalid frames change nothing and
+    // get no reply. A restart request returns its acknowledgement with
+    // `restart` set; memory is reloaded only when the shell calls restart().
+    Outcome handle(Framing framing, std::span<const std::uint8_t> frame);
+
+    // Working memory reloaded from the non-volatile copy, as after power-up.
+    void restart();
+
+    // Boot from a saved non-volatile copy (the state file).
+    void loadNonvolatile(const SimMemory& memory);
+
+    const SimMemory& working() const { return m_working; }
+    const SimMemory& nonvolatile() const { return m_nonvolatile; }
+    const SimMemory& icCard() const { return m_icCard; }
+
+private:
+    void runCommandRegisters(int address, int length, bool stored, Outcome& outcome);
+
+    SimMemory m_working{};
+    SimMemory m_nonvolatile{};
+    SimMemory m_icCard{};  // an empty card until the first backup
+};
+
+// Cuts request frames out of a byte stream that arrives in arbitrary pieces.
+// Serial: bytes before a lead byte are dropped; a frame that turns out bad is
+// dropped one lead byte at a time so a real frame hidden behind it is found.
+// TCP: there is no lead byte, so a frame whose extent cannot be known (an
+// unknown command, an impossible length) takes everything buffered with it.
+class FrameReader {
+public:
+    explicit FrameReader(Framing framing) : m_framing(framing) {}
+
+    void feed(std::span<const std::uint8_t> bytes);
+    // The next valid request frame, if one is complete.
+    std::optional<std::vector<std::uint8_t>> next();
+    // Bytes thrown away since the last call.
+    std::vector<std::uint8_t> takeDropped();
+    // Forget a partial frame (the line went idle, the client went away).
+    void discardPartial();
+
+    std::size_t buffered() const { return m_buffer.size(); }
+    Framing framing() const { return m_framing; }
+
+private:
+    void drop(std::size_t count);
+
+    Framing m_framing;
+    std::vector<std::uint8_t> m_buffer;
+    std::vector<std::uint8_t> m_dropped;
+};
+
+enum class FaultKind { no_reply, bad_checksum, short_reply, surplus, delay, close };
+
+struct Fault {
+    FaultKind kind = FaultKind::no_reply;
+    int value = 1;  // period N, or milliseconds for delay
+};
+
+// "no-reply:3" and the like; nullopt for anything else.
+std::optional<Fault> parseFault(std::string_view spec);
+std::string_view faultName(FaultKind kind);
+
+// Named fault modes with their own counters. Every accepted request counts
+// (1-based, since start, over both transports); a mode with period N fires
+// on requests N, 2N, 3N, ... The request itself is always carried out: the
+// faults model what happens to the answer on its way back.
+class FaultInjector {
+public:
+    void add(const Fault& fault) { m_faults.push_back(fault); }
+    bool empty() const { return m_faults.empty(); }
+
+    struct Verdict {
+        bool close = false;     // TCP: close the connection, send nothing
+        int delayMs = 0;        // hold the reply back this long
+        std::vector<std::string_view> fired;
+    };
+
+    // Counts one request and mangles its reply in place (an empty reply
+    // stays empty).
+    Verdict apply(Framing framing, std::vector<std::uint8_t>& reply);
+
+    long requestCount() const { return m_requests; }
+    long firedCount(FaultKind kind) const;
+
+private:
+    std::vector<Fault> m_faults;
+    long m_requests = 0;
+    std::array<long, 6> m_fired{};
+};
+
+// "AB 01 ..." as the trace prints frames.
+std::string hexBytes(std::span<const std::uint8_t> bytes);
+
+}  // namespace tk770
