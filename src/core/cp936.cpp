@@ -14,7 +14,7 @@ constexpr const char* cp936_names[] = {"GBK", "CP936"};
 
 class Converter {
 public:
-    Converter(bool to_cp936)
+    explicit Converter(bool to_cp936)
     {
         for (const char* name : cp936_names) {
             m_cd = to_cp936 ? iconv_open(name, "UTF-8") : iconv_open("UTF-8", name);
