@@ -1,0 +1,51 @@
+// The EQ copy dialog: copies one main channel's band gains and tone record
+// onto any set of the seven main channels.
+#pragma once
+
+#include "core/device_link.h"
+#include "core/parameter_image.h"
+
+#include <QDialog>
+
+#include <array>
+#include <functional>
+
+class QCheckBox;
+class QGroupBox;
+class QPushButton;
+class QRadioButton;
+
+class TForm4 : public QDialog {
+    Q_OBJECT
+public:
+    // `link` may be null; then nothing is ever written, as when not connected.
+    TForm4(tk770::ParameterImage& image, tk770::LinkState& state, tk770::DeviceLink* link,
+           QWidget* parent = nullptr);
+
+    // Run after every copy, so the owner can repaint what it shows.
+    void setAfterCopy(std::function<void()> afterCopy) { m_afterCopy = std::move(afterCopy); }
+
+    void applyLanguage(int language);
+    void showDialog();
+
+    int sourceChannel() const;
+    void setSourceChannel(int channel);
+    void setDestination(int channel, bool checked);
+
+public slots:
+    void suiButton1Click();
+
+private:
+    void writeIfConnected(tk770::WriteUnit unit);
+
+    tk770::ParameterImage& m_image;
+    tk770::LinkState& m_state;
+    tk770::DeviceLink* m_link;
+    std::function<void()> m_afterCopy;
+
+    QGroupBox* m_suiRadioGroup1;
+    QGroupBox* m_suiCheckGroup1;
+    QPushButton* m_suiButton1;
+    std::array<QRadioButton*, tk770::eq_channel_count> m_sourceItems{};
+    std::array<QCheckBox*, tk770::eq_channel_count> m_destinationItems{};
+};
