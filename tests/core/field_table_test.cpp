@@ -1,0 +1,233 @@
+#include "core/field_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace tk770;
+
+namespace {
+
+struct RefCase {
+    const char* text;
+    int offset;             // expected image offset
+    const char* canonical;  // expected name()
+};
+
+class FieldRefAccepted : public testing::TestWithParam<RefCase> {};
+
+TEST_P(FieldRefAccepted, ResolvesToTheStructOffset)
+{
+    const auto& c = GetParam();
+    const auto parsed = parse_field_ref(c.text);
+    ASSERT_TRUE(std::holds_alternative<FieldRef>(parsed)) << c.text << ": " << std::get<std::string>(parsed);
+    const auto& ref = std::get<FieldRef>(parsed);
+    EXPECT_EQ(ref.offset, c.offset) << c.text;
+    EXPECT_EQ(ref.name(), c.canonical);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, FieldRefAccepted,
+    testing::Values(RefCase{"master_volume", TK770_OFFSET(master_volume), "master_volume"},
+                    RefCase{"eq[3][14]", TK770_OFFSET(eq[3][14]), "eq[3][14]"},
+                    RefCase{"eq[0][0]", TK770_OFFSET(eq[0][0]), "eq[0][0]"},
+                    RefCase{"eq[6][26]", 252, "eq[6][26]"},
+                    RefCase{"tone[1].bass_gain", TK770_OFFSET(tone[1].bass_gain), "tone[1].bass_gain"},
+                    RefCase{"tone[6].treble_freq", TK770_OFFSET(tone[6].treble_freq), "tone[6].treble_freq"},
+                    RefCase{"sw_filter[0].fc", TK770_OFFSET(sw_filter[0].fc), "sw_filter[0].fc"},
+                    RefCase{"sw_filter[1].q", TK770_OFFSET(sw_filter[1].q), "sw_filter[1].q"},
+                    RefCase{"output_gain[7]", TK770_OFFSET(output_gain[7]), "output_gain[7]"},
+                    RefCase{"input_level[4]", TK770_OFFSET(input_level[4]), "input_level[4]"},
+                    RefCase{"level_spare[2]", 7, "level_spare[2]"},
+                    RefCase{"system_spare2", 264, "system_spare2"},
+                    RefCase{"profile_text[2]", TK770_OFFSET(profile_text[2]), "profile_text[2]"},
+                    RefCase{"profile_text[7]", 545, "profile_text[7]"},
+                    RefCase{"device_model", 585, "device_model"},
+                    RefCase{"firmware_date", 633, "firmware_date"}));
+
+class FieldRefRefused : public testing::TestWithParam<std::string> {};
+
+TEST_P(FieldRefRefused, GivesAnErrorText)
+{
+    const auto parsed = parse_field_ref(GetParam());
+    ASSERT_TRUE(std::holds_alternative<std::string>(parsed)) << GetParam();
+    EXPECT_FALSE(std::get<std::string>(parsed).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, FieldRefRefused,
+    testing::Values("", "nonsense", "Master_volume", "master_volume ", " master_volume", "master_volume[0]",
+                    "eq", "eq[3]", "eq[7][0]", "eq[0][27]", "eq[3][14]x", "eq[3] [14]", "eq[-1][0]", "eq[+1][0]",
+                    "eq[01][0]", "eq[3][14", "eq[][1]", "eq[99999999999][0]", "output_gain[8]", "tone[1]",
+                    "tone[7].bass_gain", "tone[1].bass", "tone[1].", "tone[1].bass_gain.x", "tone.bass_gain",
+                    "sw_filter[2].fc", "sw_filter[0]", "profile_text", "profile_text[8]", "profile_text[0][0]",
+                    "device_model[0]", "master_volume\n", std::string("eq[1]\0[2]", 9), "\xff\xfe",
+                    std::string("master_volume\0", 14)));
+
+TEST(FieldTable, CoversEveryImageByteExactlyOnce)
+{
+    std::vector<int> hits(image_size, 0);
+    for_each_field_element([&](const FieldRef& ref) {
+        for (int i = 0; i < ref.field->size; ++i) ++hits.at(ref.offset + i);
+    });
+    for (std::size_t i = 0; i < hits.size(); ++i) EXPECT_EQ(hits[i], 1) << "image offset " << i;
+}
+
+TEST(FieldTable, EveryElementNameParsesBackToItself)
+{
+    for_each_field_element([](const FieldRef& ref) {
+        const auto parsed = parse_field_ref(ref.name());
+        ASSERT_TRUE(std::holds_alternative<FieldRef>(parsed)) << ref.name();
+        EXPECT_EQ(std::get<FieldRef>(parsed).offset, ref.offset) << ref.name();
+        EXPECT_EQ(std::get<FieldRef>(parsed).field, ref.field) << ref.name();
+    });
+}
+
+TEST(FieldTable, ProjectFieldsAreExactlyRunsAAndB)
+{
+    for_each_field_element([](const FieldRef& ref) {
+        EXPECT_EQ(ref.field->in_project, ref.offset < TK770_OFFSET(profile_text)) << ref.name();
+    });
+}
+
+FieldRef ref_of(const char* text) { return std::get<FieldRef>(parse_field_ref(text)); }
+
+struct ValueCase {
+    const char* field;
+    const char* text;
+    bool accepted;
+    int number;  // expected when accepted
+};
+
+class FieldValueParse : public testing::TestWithParam<ValueCase> {};
+
+TEST_P(FieldValueParse, KeepsToTheFieldRange)
+{
+    const auto& c = GetParam();
+    const auto parsed = parse_field_value(ref_of(c.field), c.text);
+    if (c.accepted) {
+        ASSERT_TRUE(std::holds_alternative<FieldValue>(parsed))
+            << c.field << "=" << c.text << ": " << std::get<std::string>(parsed);
+        EXPECT_EQ(std::get<FieldValue>(parsed).number, c.number);
+    } else {
+        EXPECT_TRUE(std::holds_alternative<std::string>(parsed)) << c.field << "=" << c.text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, FieldValueParse,
+    testing::Values(ValueCase{"eq[0][0]", "-60", true, -60}, ValueCase{"eq[0][0]", "60", true, 60},
+                    ValueCase{"eq[0][0]", "+60", true, 60}, ValueCase{"eq[0][0]", "61", false, 0},
+                    ValueCase{"eq[0][0]", "-61", false, 0}, ValueCase{"sw_filter[1].cut", "-120", true, -120},
+                    ValueCase{"sw_filter[1].cut", "31", false, 0}, ValueCase{"sw_filter[0].fc", "19", false, 0},
+                    ValueCase{"sw_filter[0].fc", "120", true, 120}, ValueCase{"sw_filter[0].q", "38", true, 38},
+                    ValueCase{"output_gain[3]", "60", true, 60}, ValueCase{"output_gain[3]", "-1", false, 0},
+                    ValueCase{"output_delay[0]", "200", true, 200}, ValueCase{"output_delay[0]", "201", false, 0},
+                    ValueCase{"master_volume", "100", true, 100}, ValueCase{"master_volume", "0", true, 0},
+                    ValueCase{"fade_time", "10", false, 0}, ValueCase{"power_on_format", "5", true, 5},
+                    ValueCase{"polarity_flags", "255", true, 255}, ValueCase{"polarity_flags", "256", false, 0},
+                    ValueCase{"preset_flags", "32", false, 0}, ValueCase{"master_mute", "1", true, 1},
+                    ValueCase{"master_mute", "2", false, 0}, ValueCase{"system_spare1", "255", true, 255},
+                    ValueCase{"tone[2].treble_freq", "10", false, 0}, ValueCase{"master_volume", "", false, 0},
+                    ValueCase{"master_volume", "-", false, 0}, ValueCase{"master_volume", " 5", false, 0},
+                    ValueCase{"master_volume", "5 ", false, 0}, ValueCase{"master_volume", "0x10", false, 0},
+                    ValueCase{"master_volume", "4294967366", false, 0},
+                    ValueCase{"master_volume", "99999999999999999999", false, 0},
+                    // No control sends these, and the device information is the processor's own.
+                    ValueCase{"level_spare[0]", "80", false, 0}, ValueCase{"system_spare2", "83", false, 0},
+                    ValueCase{"device_model", "X", false, 0}, ValueCase{"device_serial", "1", false, 0}));
+
+TEST(FieldValueText, ProfileTextIsHeldToThirtyNineCp936Bytes)
+{
+    const FieldRef ref = ref_of("profile_text[2]");
+    // Two bytes per Chinese character in the code page: 19 fit, 20 do not.
+    std::string nineteen, twenty;
+    for (int i = 0; i < 19; ++i) nineteen += "影";
+    twenty = nineteen + "影";
+    const auto ok = parse_field_value(ref, nineteen + "A");
+    ASSERT_TRUE(std::holds_alternative<FieldValue>(ok));
+    EXPECT_EQ(std::get<FieldValue>(ok).text.size(), 39u);
+    EXPECT_TRUE(std::holds_alternative<std::string>(parse_field_value(ref, twenty)));
+    EXPECT_TRUE(std::holds_alternative<std::string>(parse_field_value(ref, std::string(40, 'x'))));
+    EXPECT_TRUE(std::holds_alternative<std::string>(parse_field_value(ref, "\xff\xfe")));
+}
+
+TEST(FieldValueText, StoreZeroFillsAndReadsBack)
+{
+    ParameterImage image{};
+    std::memset(image.profile_text[3], 'Z', profile_text_size);
+    const FieldRef ref = ref_of("profile_text[3]");
+    store_field(image, ref, std::get<FieldValue>(parse_field_value(ref, "Hall 1")));
+    EXPECT_EQ(field_text(image, ref), "Hall 1");
+    for (int i = 6; i < profile_text_size; ++i) EXPECT_EQ(image.profile_text[3][i], 0) << i;
+    EXPECT_EQ(image.profile_text[4][0], 0);
+}
+
+TEST(FieldValueText, FullDeviceFieldReadsAllSixteenBytesAndNoMore)
+{
+    ParameterImage image{};
+    std::memcpy(image.device_serial, "0123456789ABCDEF", 16);
+    std::memcpy(image.firmware_version, "V9", 2);
+    EXPECT_EQ(field_text(image, ref_of("device_serial")), "0123456789ABCDEF");
+}
+
+TEST(FieldNumbers, SignedFieldsReadSignedAndStoreTwosComplement)
+{
+    ParameterImage image{};
+    const FieldRef cut = ref_of("sw_filter[1].cut");
+    store_field(image, cut, FieldValue{-120, {}});
+    EXPECT_EQ(image.data()[TK770_OFFSET(sw_filter[1].cut)], 0x88);
+    EXPECT_EQ(field_number(image, cut), -120);
+    image.output_gain[2] = 200;  // out of range values from a file stay readable
+    EXPECT_EQ(field_number(image, ref_of("output_gain[2]")), 200);
+}
+
+struct UnitCase {
+    const char* field;
+    int device_address;
+    int length;
+    WriteCommand command;
+};
+
+class FieldSendUnit : public testing::TestWithParam<UnitCase> {};
+
+TEST_P(FieldSendUnit, IsTheControlSurfacesUnit)
+{
+    const auto& c = GetParam();
+    const auto unit = send_unit_of(ref_of(c.field));
+    ASSERT_TRUE(unit.has_value()) << c.field;
+    EXPECT_EQ(unit->device_address, c.device_address) << c.field;
+    EXPECT_EQ(unit->length, c.length) << c.field;
+    EXPECT_EQ(unit->command, c.command) << c.field;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Units, FieldSendUnit,
+    testing::Values(UnitCase{"input_level[3]", 0, 5, WriteCommand::write},
+                    UnitCase{"preset_flags", 8, 1, WriteCommand::write},
+                    UnitCase{"mic_routing", 9, 1, WriteCommand::write},
+                    UnitCase{"sw_lpf_mode", 10, 2, WriteCommand::write},
+                    UnitCase{"output_gain[5]", 17, 1, WriteCommand::write},
+                    UnitCase{"output_delay[7]", 27, 1, WriteCommand::write},
+                    UnitCase{"mute_flags", 29, 1, WriteCommand::write},
+                    UnitCase{"sw_filter[1].q", 33, 3, WriteCommand::write},
+                    UnitCase{"tone[2].bass_freq", 44, 2, WriteCommand::write},
+                    UnitCase{"tone[2].treble_gain", 46, 2, WriteCommand::write},
+                    UnitCase{"eq[2][11]", 129, 1, WriteCommand::write},
+                    UnitCase{"aux_source", 300, 5, WriteCommand::write},
+                    UnitCase{"master_volume", 305, 1, WriteCommand::write},
+                    UnitCase{"test_signal", 306, 2, WriteCommand::write},
+                    UnitCase{"fade_time", 308, 1, WriteCommand::store},
+                    UnitCase{"power_on_format", 309, 1, WriteCommand::store},
+                    UnitCase{"master_mute", 310, 1, WriteCommand::write},
+                    UnitCase{"profile_text[1]", 540, 40, WriteCommand::write}));
+
+TEST(FieldSendUnit, NoneForFieldsNoControlSends)
+{
+    for (const char* name : {"level_spare[1]", "system_spare2", "device_model", "firmware_date"})
+        EXPECT_FALSE(send_unit_of(ref_of(name)).has_value()) << name;
+}
+
+}  // namespace
