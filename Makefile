@@ -19,5 +19,10 @@ build: configure
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 
+bench: build
+	@for b in $(BUILD)/bench/*; do \
+		if [ -f "$$b" ] && [ -x "$$b" ]; then echo "== $$(basename $$b)"; "$$b" || exit 1; fi; \
+	done
+
 clean:
 	rm -rf $(BUILD)
