@@ -1,0 +1,288 @@
+// The main window: every control of the operator's working surface under
+// its designer name, the control tables through which the code reaches
+// families of controls by index, and the handlers bound to them.
+//
+// The class is split by subsystem: Main.cpp builds the window and runs the
+// start-up, MainRefresh.cpp paints the controls from the image,
+// MainResponse.cpp draws the response graph, MainProject.cpp holds the
+// project commands, and the control handlers live in one file per section.
+#pragma once
+
+#include "core/captions.h"
+#include "core/device_link.h"
+#include "core/parameter_image.h"
+#include "core/project_file.h"
+#include "core/response.h"
+#include "core/response_raster.h"
+#include "gui/Widgets.h"
+
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class TForm1 : public QWidget, public tk770::StatusSink {
+    Q_OBJECT
+public:
+    static constexpr int client_width = 952;
+    static constexpr int client_height = 605;
+    // Longest current file name in bytes; the name buffer holds it plus a zero.
+    static constexpr int max_file_name = 255;
+    static constexpr const char* default_tcp_host = "192.168.0.8";
+
+    // `tcpHost` replaces the start-up host when not empty (--host).
+    explicit TForm1(const QString& tcpHost = {}, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // ---- the seam to the processor ----
+    tk770::ParameterImage& image() { return m_image; }
+    tk770::LinkState& linkState() { return m_linkState; }
+    tk770::DeviceLink& link() { return *m_link; }
+    // Tests and the link commands put real or fake transports behind the link.
+    void setTransports(tk770::SerialTransport* serial, tk770::TcpTransport* tcp);
+    QString tcpHost() const { return m_tcpHost; }
+    void setTcpHost(const QString& host) { m_tcpHost = host; }
+    std::array<char, tk770::device_ip_text_size>& deviceIpText() { return device_ip_text; }
+
+    // File dialogs run through these so tests can answer them; an empty
+    // result is a cancel.
+    using DialogRunner = std::function<QString(QFileDialog*)>;
+    void setDialogRunner(DialogRunner runner) { m_runDialog = std::move(runner); }
+
+    QString currentFileName() const { return QString::fromUtf8(m_currentFileName.c_str()); }
+    QString messageText() const;
+    QString linkText() const;
+    tk770::ResponseModel& response() { return m_response; }
+    // The picture last drawn into PaintBox1 (background plus curve).
+    const QImage& responsePicture() const { return PaintBox1->picture(); }
+    int drawCount() const { return m_drawCount; }
+
+    // ---- control-surface state ----
+    int refreshing = 0;
+    int SelectedChannel = 0;
+    int Language = 0;
+    static constexpr std::array<std::uint8_t, 8> BitMasks{1, 2, 4, 8, 16, 32, 64, 128};
+
+    // ---- the fifteen control tables, in index order ----
+    std::array<QCheckBox*, 5> PresetBoxes{};
+    std::array<QLabel*, 5> InputLevelTexts{};
+    std::array<QSlider*, 5> InputLevelSliders{};
+    std::array<QSlider*, 8> OutputGainSliders{};
+    std::array<QSlider*, 8> DelaySliders{};
+    std::array<QLabel*, 8> OutputGainTexts{};
+    std::array<QLabel*, 8> DelayTexts{};
+    std::array<QPushButton*, 8> PolarityButtons{};
+    std::array<QPushButton*, 8> MuteButtons{};
+    std::array<QLineEdit*, 2> SubQTexts{};
+    std::array<QLineEdit*, 2> SubFcTexts{};
+    std::array<QLineEdit*, 2> SubCutTexts{};
+    std::array<QLineEdit*, 27> BandTexts{};
+    std::array<QSlider*, 27> BandSliders{};
+    std::array<QCheckBox*, 8> TestSignalBoxes{};
+
+    // ---- start-up ----
+    void FormCreate();
+
+    // ---- display refresh ----
+    void displayRefresh();
+    void formatDisplayRefresh();    // stage 1
+    void inputSectionRefresh();     // stage 2
+    void equaliserPageRefresh();    // stage 3
+    void toneRefresh();             // stage 4
+    void outputRefresh();           // stage 5
+    void subwooferPageRefresh();
+    void setWindowTitleFromName();
+
+    // ---- response graph ----
+    void ComputeSection(int channel, int index, int kind);
+    void DrawResponse();
+
+    // ---- project commands ----
+    void N2Click(QObject* sender = nullptr);
+    void N3Click(QObject* sender = nullptr);
+    void N4Click(QObject* sender = nullptr);
+    void N5Click(QObject* sender = nullptr);
+
+    // ---- input section ----
+    void suiButton1Click(QObject* sender);
+    void N81Click(QObject* sender);
+    void suiTrackBar1Change(QObject* sender);
+    void suiCheckBox1Click(QObject* sender);
+    void suiRadioGroup1Click(QObject* sender);
+    void suiRadioGroup2Click(QObject* sender);
+    void suiCheckGroup1Click(QObject* sender);
+
+    // ---- graphic EQ and tone ----
+    void suiTabControl1Change(QObject* sender = nullptr);
+    void TrackBar4Change(QObject* sender);
+    void TrackBar2Change(QObject* sender);
+    void TrackBar1Change(QObject* sender);
+    void TrackBar3Change(QObject* sender);
+    void TrackBar32Change(QObject* sender);
+    void suiButton22Click(QObject* sender);
+    void suiCheckBox14Click(QObject* sender);
+
+    // ---- subwoofer filters ----
+    void TrackBar31Change(QObject* sender);
+    void TrackBar37Change(QObject* sender);
+    void TrackBar36Change(QObject* sender);
+    void suiCheckBox15Click(QObject* sender);
+
+    // ---- output section ----
+    void suiTrackBar6Change(QObject* sender);
+    void TrackBar38Change(QObject* sender);
+    void suiButton14Click(QObject* sender);
+    void suiButton6Click(QObject* sender);
+    void suiCheckBox6Click(QObject* sender);
+    void suiRadioGroup3Click(QObject* sender);
+
+    // ---- master volume, fade time, mute, power-on format ----
+    void suiTrackBar14Change(QObject* sender);
+    void ComboBox1Change(QObject* sender);
+    void suiButton23Click(QObject* sender);
+    void N83Click(QObject* sender);
+
+    // ---- transports, connection and bulk device commands ----
+    void COM11Click(QObject* sender);
+    void NET1Click(QObject* sender);
+    void N17Click(QObject* sender);
+    void N18Click(QObject* sender);
+    void TCPClient1Connected(QObject* sender);
+    void N21Click(QObject* sender);
+    void N20Click(QObject* sender);
+    void N25Click(QObject* sender);
+    void N6Click(QObject* sender);
+    void N27Click(QObject* sender);
+
+    // ---- dialogs, language ----
+    void IP1Click(QObject* sender);
+    void Timer1Timer(QObject* sender);
+    void Image2MouseDown(QObject* sender);
+    void Image2MouseUp(QObject* sender);
+    void EQ3Click(QObject* sender);
+    void N22Click(QObject* sender);
+    void N24Click(QObject* sender);
+    void Endlish1Click(QObject* sender);
+
+    // ---- the controls, under their designer names ----
+    // Main area; suiForm1 is the themed frame's title strip
+    QLabel* suiForm1;
+    QLabel* Image2;
+    QPushButton *suiButton1, *suiButton2, *suiButton3, *suiButton4, *suiButton5;
+    TabControl* suiTabControl1;
+    // Channel page: band sliders, read-outs and scales
+    QSlider *TrackBar4, *TrackBar5, *TrackBar6, *TrackBar7, *TrackBar8, *TrackBar9, *TrackBar10, *TrackBar11, *TrackBar12, *TrackBar13, *TrackBar14, *TrackBar15, *TrackBar16, *TrackBar17, *TrackBar18, *TrackBar19, *TrackBar20, *TrackBar21, *TrackBar22, *TrackBar23, *TrackBar24, *TrackBar25, *TrackBar26, *TrackBar27, *TrackBar28, *TrackBar29, *TrackBar30;
+    QLineEdit *Edit4, *Edit5, *Edit6, *Edit7, *Edit8, *Edit9, *Edit10, *Edit11, *Edit12, *Edit13, *Edit14, *Edit15, *Edit16, *Edit17, *Edit18, *Edit19, *Edit20, *Edit21, *Edit22, *Edit23, *Edit24, *Edit25, *Edit26, *Edit27, *Edit28, *Edit29, *Edit30;
+    QLabel *StaticText68, *StaticText63, *StaticText64, *StaticText65, *StaticText66, *StaticText67, *StaticText33, *StaticText79, *StaticText80, *StaticText81, *StaticText82;
+    QCheckBox* suiCheckBox14;
+    QPushButton* suiButton22;
+    QLabel* Image1;
+    PaintBox* PaintBox1;
+    QLabel *StaticText72, *StaticText69;
+    QSlider *TrackBar2, *TrackBar1, *TrackBar3, *TrackBar32;
+    QLabel *StaticText27, *StaticText28, *StaticText31, *StaticText32;
+    QLineEdit *Edit1, *Edit2, *Edit3, *Edit31;
+    QLabel *StaticText92, *StaticText93, *StaticText94, *StaticText95, *StaticText96;
+    QLabel *StaticText22, *StaticText23, *StaticText24, *StaticText25, *StaticText26;
+    // Subwoofer filter panel
+    QFrame* Panel1;
+    QSlider *TrackBar31, *TrackBar35, *TrackBar33, *TrackBar37, *TrackBar34, *TrackBar36;
+    QLineEdit *Edit32, *Edit37, *Edit33, *Edit36, *Edit34, *Edit35;
+    QLabel *StaticText34, *StaticText35, *StaticText36, *StaticText37, *StaticText38, *StaticText39, *StaticText40, *StaticText50, *StaticText51, *StaticText52, *StaticText53, *StaticText54, *StaticText55;
+    QCheckBox* suiCheckBox15;
+    RadioGroup* suiRadioGroup4;
+    // Master section
+    QComboBox* ComboBox1;
+    QPushButton* suiButton23;
+    QLabel *StaticText29, *StaticText30;
+    QSlider* suiTrackBar14;
+    // Status bar: message panel and link panel
+    QStatusBar* suiStatusBar1;
+    QLabel *StatusPanel0, *StatusPanel1;
+    // Input panel
+    SideChannel* suiSideChannel1;
+    QLabel *StaticText42, *StaticText41, *StaticText44, *StaticText46, *StaticText48;
+    QSlider *suiTrackBar1, *suiTrackBar2, *suiTrackBar3, *suiTrackBar4, *suiTrackBar5;
+    QLabel *StaticText1, *StaticText2, *StaticText3, *StaticText4, *StaticText5;
+    QCheckBox *suiCheckBox1, *suiCheckBox2, *suiCheckBox3, *suiCheckBox4, *suiCheckBox5;
+    RadioGroup *suiRadioGroup1, *suiRadioGroup2;
+    CheckGroup* suiCheckGroup1;
+    // Output panel
+    SideChannel* suiSideChannel2;
+    QLabel* StaticText21;
+    QSlider *suiTrackBar6, *suiTrackBar7, *suiTrackBar8, *suiTrackBar9, *suiTrackBar10, *suiTrackBar11, *suiTrackBar12, *suiTrackBar13;
+    QSlider *TrackBar38, *TrackBar39, *TrackBar40, *TrackBar41, *TrackBar42, *TrackBar43, *TrackBar44, *TrackBar45;
+    QLabel *StaticText6, *StaticText7, *StaticText8, *StaticText9, *StaticText10, *StaticText11, *StaticText12, *StaticText13;
+    QLabel *StaticText60, *StaticText71, *StaticText73, *StaticText74, *StaticText75, *StaticText76, *StaticText77, *StaticText78;
+    QPushButton *suiButton14, *suiButton15, *suiButton16, *suiButton17, *suiButton18, *suiButton19, *suiButton20, *suiButton21;
+    QPushButton *suiButton6, *suiButton7, *suiButton8, *suiButton9, *suiButton10, *suiButton11, *suiButton12, *suiButton13;
+    QCheckBox *suiCheckBox6, *suiCheckBox7, *suiCheckBox8, *suiCheckBox9, *suiCheckBox10, *suiCheckBox11, *suiCheckBox12, *suiCheckBox13;
+    RadioGroup* suiRadioGroup3;
+    // Menus
+    QMenuBar* suiMainMenu1;
+    QMenu *N1, *EQ1, *EQ2, *N10, *N16, *N11, *N23;
+    QAction *N2, *N3, *N4, *N5, *N19, *N21, *N20, *N25, *N6, *N26, *N27;
+    QAction *N81, *N82, *N7, *N8, *N9;
+    QAction* EQ3;
+    QAction *COM11, *COM21, *COM31, *COM41, *COM51, *COM61, *COM71, *COM81, *COM91, *COM101, *NET1, *N17, *N18, *IP1;
+    QAction *N83, *N84, *N12, *N13, *N14, *N15;
+    QAction* N22;
+    QAction *N24, *Endlish1;
+    QActionGroup *FormatItems, *PortItems, *PowerOnItems;
+    // Non-visual parts
+    QTimer* Timer1;
+    QFileDialog *OpenDialog1, *SaveDialog1;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Layout, one routine per region (Main.cpp).
+    void buildMenus();
+    void buildMainArea();
+    void buildChannelPage();
+    void buildFilterPanel();
+    void buildMasterSection();
+    void buildStatusBar();
+    void buildInputPanel();
+    void buildOutputPanel();
+    void connectHandlers();
+    void applyTheme();
+    void paintGraphBackground();
+
+    // Writes `length` image bytes from `deviceAddress` while connected.
+    void writeBlock(int deviceAddress, int length);
+    QString caption(int pair) const;
+    void setCurrentFileName(const std::string& name);
+
+    // StatusSink: the two panels of suiStatusBar1.
+    void set_message_text(std::string_view text) override;
+    void set_link_text(std::string_view text) override;
+
+    tk770::ParameterImage m_image{};
+    tk770::LinkState m_linkState{};
+    std::unique_ptr<tk770::DeviceLink> m_link;
+    tk770::ResponseModel m_response;
+    std::array<char, tk770::device_ip_text_size> device_ip_text{};
+    std::string m_currentFileName;
+    QString m_tcpHost;
+    QString m_hostOverride;
+    DialogRunner m_runDialog;
+    int m_drawCount = 0;
+    tk770::GraphRaster m_raster;
+};

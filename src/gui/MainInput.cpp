@@ -1,0 +1,76 @@
+// Input section handlers: format choice, input levels, preset boxes, source
+// choices and MIC routing. The processor writes join these with the link
+// commands.
+#include "gui/Main.h"
+
+#include "core/readout.h"
+
+namespace {
+// Format number -> input_format code, and whether it sets the digital flag.
+constexpr int format_code[5] = {0, 0, 1, 2, 3};
+}  // namespace
+
+static void chooseFormat(TForm1& w, int f)
+{
+    if (f < 0 || f >= 5) return;
+    w.image().input_format = static_cast<std::uint8_t>(format_code[f]);
+    if (f == 0) w.image().eight_channel_digital = 1;
+    if (f == 1) w.image().eight_channel_digital = 0;
+    w.formatDisplayRefresh();
+}
+
+void TForm1::suiButton1Click(QObject* sender)
+{
+    if (m_image.test_signal_flags != 0) return;
+    chooseFormat(*this, tagOf(sender));
+}
+
+void TForm1::N81Click(QObject* sender)
+{
+    // The format items never mark themselves: put the mark back where the
+    // image has it before (and whether or not) the choice is taken.
+    formatDisplayRefresh();
+    if (refreshing) return;
+    chooseFormat(*this, tagOf(sender));
+}
+
+void TForm1::suiTrackBar1Change(QObject* sender)
+{
+    if (refreshing) return;
+    const int f = tagOf(sender);
+    if (f < 0 || f >= tk770::format_count) return;
+    const int p = InputLevelSliders[f]->value();
+    m_image.input_level[f] = static_cast<std::uint8_t>(p);
+    InputLevelTexts[f]->setText(QString::fromUtf8(tk770::level_text(p).c_str()));
+}
+
+void TForm1::suiCheckBox1Click(QObject* sender)
+{
+    const int f = tagOf(sender);
+    if (f < 0 || f >= tk770::format_count) return;
+    if (PresetBoxes[f]->isChecked()) m_image.preset_flags |= BitMasks[f];
+    else m_image.preset_flags &= static_cast<std::uint8_t>(~BitMasks[f]);
+}
+
+void TForm1::suiRadioGroup1Click(QObject*)
+{
+    if (m_image.test_signal_flags != 0) return;
+    m_image.nonsync_source = static_cast<std::uint8_t>(suiRadioGroup1->itemIndex());
+    formatDisplayRefresh();
+}
+
+void TForm1::suiRadioGroup2Click(QObject*)
+{
+    if (m_image.test_signal_flags != 0) return;
+    m_image.aux_source = static_cast<std::uint8_t>(suiRadioGroup2->itemIndex());
+    formatDisplayRefresh();
+}
+
+void TForm1::suiCheckGroup1Click(QObject*)
+{
+    if (m_image.test_signal_flags != 0 || refreshing) return;
+    std::uint8_t r = m_image.mic_routing & static_cast<std::uint8_t>(~3u);
+    if (suiCheckGroup1->checked(0)) r |= 1;
+    if (suiCheckGroup1->checked(1)) r |= 2;
+    m_image.mic_routing = r;
+}

@@ -1,0 +1,33 @@
+// Master volume, fade time, master mute and power-on format.
+#include "gui/Main.h"
+
+#include "core/readout.h"
+
+void TForm1::suiTrackBar14Change(QObject*)
+{
+    if (refreshing) return;
+    const int p = suiTrackBar14->value();
+    m_image.master_volume = static_cast<std::uint8_t>(p);
+    StaticText30->setText(QString::fromUtf8(tk770::level_text(p).c_str()));
+}
+
+void TForm1::ComboBox1Change(QObject*)
+{
+    // Only the ten choices can be selected, so 0..9 is all that is stored.
+    const int i = ComboBox1->currentIndex();
+    if (i < 0 || i > 9) return;
+    m_image.fade_time = static_cast<std::uint8_t>(i);
+}
+
+void TForm1::suiButton23Click(QObject*)
+{
+    m_image.master_mute ^= 1;
+    setFontColor(suiButton23, (m_image.master_mute & 1) ? 255 : 0);
+}
+
+void TForm1::N83Click(QObject* sender)
+{
+    const int tag = tagOf(sender);
+    if (tag < 0 || tag > 5) return;
+    m_image.power_on_format = static_cast<std::uint8_t>(tag);
+}

@@ -1,0 +1,215 @@
+// Painting the controls from the parameter image. The controls hold no
+// settings of their own; everything shown here is derived from the image.
+//
+// Setting a slider, check box or radio group runs its handler at once. The
+// stages that must not be taken for operator input set `refreshing` and
+// leave it set; the callers clear it (see each caller).
+#include "gui/Main.h"
+
+#include "core/readout.h"
+
+namespace {
+
+QString qs(const std::string& s) { return QString::fromUtf8(s.c_str()); }
+
+constexpr int red = 255;
+constexpr int black = 0;
+
+}  // namespace
+
+void TForm1::setWindowTitleFromName()
+{
+    const QString title = caption(tk770::pair_window_title) + QString::fromLatin1(tk770::window_title_separator.data())
+                          + currentFileName();
+    setWindowTitle(title);
+    suiForm1->setText(title);
+}
+
+void TForm1::displayRefresh()
+{
+    formatDisplayRefresh();
+    inputSectionRefresh();
+    equaliserPageRefresh();
+    toneRefresh();
+    outputRefresh();
+}
+
+void TForm1::formatDisplayRefresh()
+{
+    QPushButton* formatButtons[5] = {suiButton1, suiButton2, suiButton3, suiButton4, suiButton5};
+    for (QPushButton* b : formatButtons) setFontColor(b, black);
+
+    suiButton3->setText(caption(m_image.nonsync_source != 0 ? 75 : 76));
+    switch (m_image.aux_source) {
+    case 0: suiButton4->setText(caption(77)); break;
+    case 1: suiButton4->setText(caption(78)); break;
+    case 2: suiButton4->setText(caption(79)); break;
+    default: break;  // an unknown source leaves the caption as it is
+    }
+    suiButton5->setText(caption(80));
+    suiButton1->setText(caption(33));
+    suiButton2->setText(caption(34));
+
+    // Format code -> button and menu item. Code 0 is split by the
+    // digital/analog byte; anything past 3 marks nothing.
+    int shown = -1;
+    switch (m_image.input_format) {
+    case 0: shown = m_image.eight_channel_digital != 0 ? 0 : 1; break;
+    case 1: shown = 2; break;
+    case 2: shown = 3; break;
+    case 3: shown = 4; break;
+    default: break;
+    }
+    QAction* formatItems[5] = {N81, N82, N7, N8, N9};
+    if (shown >= 0) {
+        setFontColor(formatButtons[shown], red);
+        formatItems[shown]->setChecked(true);
+    }
+
+    suiRadioGroup1->setItemIndex(m_image.nonsync_source);
+    suiRadioGroup2->setItemIndex(m_image.aux_source);
+
+    QAction* powerItems[6] = {N83, N84, N12, N13, N14, N15};
+    if (m_image.power_on_format < 6) powerItems[m_image.power_on_format]->setChecked(true);
+
+    suiTrackBar14->setValue(m_image.master_volume);
+    StaticText30->setText(qs(tk770::level_text(m_image.master_volume)));
+
+    // Selecting from code raises nothing (the handler is bound to the
+    // operator's choice); a stored value past the list selects nothing.
+    ComboBox1->setCurrentIndex(m_image.fade_time < ComboBox1->count() ? m_image.fade_time : -1);
+}
+
+void TForm1::inputSectionRefresh()
+{
+    for (int f = 0; f < tk770::format_count; ++f) {
+        InputLevelTexts[f]->setText(qs(tk770::level_text(m_image.input_level[f])));
+        InputLevelSliders[f]->setValue(m_image.input_level[f]);
+        PresetBoxes[f]->setChecked((m_image.preset_flags & BitMasks[f]) != 0);
+    }
+    suiCheckGroup1->setChecked(0, (m_image.mic_routing & 1) != 0);
+    suiCheckGroup1->setChecked(1, (m_image.mic_routing & 2) != 0);
+}
+
+void TForm1::equaliserPageRefresh()
+{
+    const int c = SelectedChannel;
+    if (c >= tk770::eq_channel_count) return;
+    refreshing = 1;
+    for (int b = 0; b < tk770::band_count; ++b) {
+        BandSliders[b]->setValue(60 - m_image.eq[c][b]);
+        BandTexts[b]->setText(qs(tk770::gain_text(m_image.eq[c][b])));
+        ComputeSection(c, b, tk770::kind_band);
+    }
+    ComputeSection(c, 0, tk770::kind_bass_shelf);
+    ComputeSection(c, 0, tk770::kind_treble_shelf);
+    DrawResponse();
+    suiCheckBox14->setChecked((m_image.test_signal_flags & BitMasks[c]) != 0);
+}
+
+void TForm1::toneRefresh()
+{
+    const int c = SelectedChannel;
+    if (c >= tk770::eq_channel_count) return;
+    refreshing = 1;
+    const tk770::ToneRecord& t = m_image.tone[c];
+    TrackBar2->setValue(60 - t.bass_gain);
+    Edit1->setText(qs(tk770::gain_text(t.bass_gain)));
+    TrackBar1->setValue(60 - t.treble_gain);
+    Edit2->setText(qs(tk770::gain_text(t.treble_gain)));
+    TrackBar3->setValue(t.bass_freq);
+    Edit3->setText(qs(tk770::bass_turnover_text(t.bass_freq)));
+    TrackBar32->setValue(t.treble_freq);
+    Edit31->setText(qs(tk770::treble_turnover_text(t.treble_freq)));
+    ComputeSection(c, 0, tk770::kind_bass_shelf);
+    ComputeSection(c, 0, tk770::kind_treble_shelf);
+    DrawResponse();
+}
+
+void TForm1::outputRefresh()
+{
+    refreshing = 1;
+    for (int ch = 0; ch < tk770::channel_count; ++ch) {
+        OutputGainSliders[ch]->setValue(60 - m_image.output_gain[ch]);
+        OutputGainTexts[ch]->setText(qs(tk770::output_gain_text(m_image.output_gain[ch])));
+        DelaySliders[ch]->setValue(200 - m_image.output_delay[ch]);
+        DelayTexts[ch]->setText(qs(tk770::delay_text(m_image.output_delay[ch])));
+        // Fixed Chinese captions here whatever the language; a click on the
+        // button captions it from the table instead.
+        if (m_image.polarity_flags & BitMasks[ch]) {
+            PolarityButtons[ch]->setText(QString::fromUtf8(tk770::polarity_refresh_inverted.data()));
+            setFontColor(PolarityButtons[ch], red);
+        } else {
+            PolarityButtons[ch]->setText(QString::fromUtf8(tk770::polarity_refresh_normal.data()));
+            setFontColor(PolarityButtons[ch], black);
+        }
+        setFontColor(MuteButtons[ch], (m_image.mute_flags & BitMasks[ch]) ? red : black);
+    }
+    setFontColor(suiButton23, (m_image.master_mute & 1) ? red : black);
+}
+
+void TForm1::subwooferPageRefresh()
+{
+    if (SelectedChannel != 7) return;
+    refreshing = 1;
+    TrackBar31->setValue(30 - m_image.sw_filter[0].cut);
+    TrackBar35->setValue(30 - m_image.sw_filter[1].cut);
+    TrackBar33->setValue(m_image.sw_filter[0].fc);
+    TrackBar37->setValue(m_image.sw_filter[1].fc);
+    TrackBar34->setValue(m_image.sw_filter[0].q);
+    TrackBar36->setValue(m_image.sw_filter[1].q);
+    for (int s = 0; s < 2; ++s) {
+        SubFcTexts[s]->setText(qs(tk770::frequency_text(m_image.sw_filter[s].fc)));
+        SubCutTexts[s]->setText(qs(tk770::gain_text(m_image.sw_filter[s].cut)));
+        SubQTexts[s]->setText(qs(tk770::q_text(m_image.sw_filter[s].q)));
+    }
+    if (m_image.sw_lpf_mode != 0) {
+        suiCheckBox15->setChecked(true);
+        // A slope past the list leaves the selection as it is.
+        suiRadioGroup4->setItemIndex(m_image.sw_lpf_mode - 1);
+    } else {
+        suiCheckBox15->setChecked(false);
+        suiRadioGroup4->setItemIndex(0);
+    }
+    TrackBar3->setValue(m_image.sw_lpf_freq);
+    ComputeSection(0, 0, tk770::kind_sw_peaking);
+    ComputeSection(0, 1, tk770::kind_sw_peaking);
+    for (int stage = 2; stage <= 5; ++stage) ComputeSection(0, stage, tk770::kind_sw_lowpass);
+    DrawResponse();
+    suiCheckBox14->setChecked((m_image.test_signal_flags & BitMasks[7]) != 0);
+    Edit3->setText(qs(tk770::bass_turnover_text(m_image.sw_lpf_freq)));
+}
+
+void TForm1::suiTabControl1Change(QObject*)
+{
+    SelectedChannel = suiTabControl1->tabIndex();
+    QLabel* left[5] = {StaticText92, StaticText93, StaticText94, StaticText95, StaticText96};
+    QLabel* right[5] = {StaticText22, StaticText23, StaticText24, StaticText25, StaticText26};
+    if (SelectedChannel == 7) {
+        const char* const sw[5] = {"+5", "  0", "-5", "-10", "-15"};
+        for (int k = 0; k < 5; ++k) {
+            left[k]->setText(QString::fromLatin1(sw[k]));
+            right[k]->setText(QString::fromLatin1(sw[k]));
+        }
+        Panel1->show();
+        Panel1->raise();
+        for (QWidget* w : std::initializer_list<QWidget*>{TrackBar1, TrackBar2, TrackBar32, Edit1, Edit2, Edit31,
+                                                          StaticText32})
+            w->hide();
+        TrackBar3->show();
+        subwooferPageRefresh();
+    } else {
+        Panel1->hide();
+        const char* const normal[5] = {"+10", "+5", "0", "-5", "-10"};
+        for (int k = 0; k < 5; ++k) {
+            left[k]->setText(QString::fromLatin1(normal[k]));
+            right[k]->setText(QString::fromLatin1(normal[k]));
+        }
+        for (QWidget* w : std::initializer_list<QWidget*>{TrackBar1, TrackBar2, TrackBar3, TrackBar32, Edit1, Edit2,
+                                                          Edit31, StaticText32})
+            w->show();
+        equaliserPageRefresh();
+        toneRefresh();
+    }
+    refreshing = 0;
+}
