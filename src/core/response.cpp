@@ -19,6 +19,15 @@ const std::array<std::uint16_t, 21> TurnoverFrequencies{
 
 namespace {
 
+// The per-point loops are also built for AVX2 and picked at load time where
+// the processor has it. AVX2 alone brings no fused multiply-add, so both
+// builds round every operation alike and give bit-identical curves.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TK770_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#else
+#define TK770_WIDE_VECTORS
+#endif
+
 constexpr double pi = std::numbers::pi;
 constexpr int padded_points = curve_padded_points;
 
@@ -132,7 +141,7 @@ BiquadSection shelf(Shelf which, double f, int gain)
 
 // |H|^2 at every point of the table. The loop has no branches and writes a
 // local array (which cannot alias the table), so the compiler vectorises it.
-void magnitudes2(const BiquadSection& s, std::array<double, padded_points>& result)
+TK770_WIDE_VECTORS void magnitudes2(const BiquadSection& s, std::array<double, padded_points>& result)
 {
     const PointTable& pt = points();
     const double b0 = s.b0, b1 = s.b1, b2 = s.b2, a1 = s.a1, a2 = s.a2;
@@ -145,6 +154,16 @@ void magnitudes2(const BiquadSection& s, std::array<double, padded_points>& resu
         out[k] = (nr * nr + ni * ni) / (dr * dr + di * di);
     }
     result = out;
+}
+
+// into[k] *= row[k], through a local so that the loop vectorises without a
+// run-time overlap check.
+TK770_WIDE_VECTORS void multiply_into(std::array<double, padded_points>& into,
+                                      const std::array<double, padded_points>& row)
+{
+    alignas(32) std::array<double, padded_points> out;
+    for (int k = 0; k < padded_points; ++k) out[k] = into[k] * row[k];
+    into = out;
 }
 
 }  // namespace
@@ -178,12 +197,13 @@ int curve_row(int base, double sum)
     return static_cast<int>(std::clamp(y, -far, far));
 }
 
-ResponseModel::ResponseModel() : m_stale(~0u) {}
+ResponseModel::ResponseModel() : m_stale(~0u), m_group_stale(~0u) {}
 
 void ResponseModel::set_section(int index, const BiquadSection& section)
 {
     m_sections.at(static_cast<std::size_t>(index)) = section;
     m_stale |= 1u << index;
+    m_group_stale |= 1u << (index / group_size);
     m_sums_count = -1;
 }
 
@@ -242,14 +262,26 @@ const std::array<double, curve_point_count>& ResponseModel::curve_sums(int count
     }
 
     // Sum of 40 ln|H_i| = 20 ln(prod |H_i|^2): one logarithm per point. The
-    // product is always rebuilt in section order from the cached rows, so a
+    // product is always rebuilt the same way from the cached rows (whole
+    // groups in order, then the sections of a partial group in order), so a
     // curve reached by single-section updates equals a fresh computation.
-    alignas(32) std::array<double, padded_points> product;
+    alignas(32) PointRow product;
     product.fill(1.0);
-    for (int i = 0; i < count; ++i) {
-        const double* m = m_magnitude2[i].data();
-        for (int k = 0; k < padded_points; ++k) product[k] *= m[k];
+    int i = 0;
+    for (int g = 0; g < group_count; ++g) {
+        const int begin = g * group_size;
+        const int end = std::min(begin + group_size, response_section_count);
+        if (end > count) break;
+        if (m_group_stale & (1u << g)) {
+            alignas(32) PointRow group = m_magnitude2[begin];
+            for (int s = begin + 1; s < end; ++s) multiply_into(group, m_magnitude2[s]);
+            m_group_product[g] = group;
+            m_group_stale &= ~(1u << g);
+        }
+        multiply_into(product, m_group_product[g]);
+        i = end;
     }
+    for (; i < count; ++i) multiply_into(product, m_magnitude2[i]);
     for (int k = 0; k < curve_point_count; ++k) m_sums[k] = 20.0 * std::log(product[k]);
     m_sums_count = count;
     return m_sums;

@@ -100,9 +100,18 @@ public:
 
 private:
     ResponseSections m_sections{};
+    using PointRow = std::array<double, curve_padded_points>;
+
     // |H_i|^2 per section and point.
-    std::array<std::array<double, curve_padded_points>, response_section_count> m_magnitude2{};
+    std::array<PointRow, response_section_count> m_magnitude2{};
     std::uint32_t m_stale = 0;  // one bit per section whose m_magnitude2 row is out of date
+
+    // Products of the rows of six consecutive sections. Group 0 is exactly
+    // the subwoofer page; a band step rebuilds one group and multiplies five.
+    static constexpr int group_size = sw_section_count;
+    static constexpr int group_count = (response_section_count + group_size - 1) / group_size;
+    std::array<PointRow, group_count> m_group_product{};
+    std::uint32_t m_group_stale = 0;
 
     std::array<double, curve_point_count> m_sums{};
     int m_sums_count = -1;  // section count m_sums was built for; -1 = must rebuild
