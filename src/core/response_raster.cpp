@@ -68,13 +68,9 @@ void segment(GraphRaster& r, int x0, int y0, int x1, int y1, std::uint32_t colou
     }
 }
 
-}  // namespace
-
-void draw_graph_background(GraphRaster& r)
+// On a black (freshly constructed) raster.
+void paint_grid(GraphRaster& r)
 {
-    for (int y = 0; y < graph_height; ++y)
-        for (int x = 0; x < graph_width; ++x) r.set(x, y, graph_black);
-
     for (int x : {1, 2, 632, 633}) vertical(r, x, 1, 193);
     for (int y : {1, 97, 193}) horizontal(r, y, 1, 633);
     for (int y = 1; y <= 193; y += 4) {
@@ -87,6 +83,19 @@ void draw_graph_background(GraphRaster& r)
         for (int x = 7; x <= 623; x += 4) horizontal(r, y, x, x + 1);
         horizontal(r, y, 626, 627);
     }
+}
+
+}  // namespace
+
+void draw_graph_background(GraphRaster& r)
+{
+    // Painted once; every redraw starts from a copy, as from a picture.
+    static const GraphRaster background = [] {
+        GraphRaster grid;
+        paint_grid(grid);
+        return grid;
+    }();
+    r = background;
 }
 
 void draw_response_curve(GraphRaster& r, std::span<const int> rows, std::uint32_t colour)
