@@ -1,0 +1,112 @@
+#include "link/tcp_transport.h"
+
+#include <QDeadlineTimer>
+#include <QTcpSocket>
+
+QtTcpTransport::QtTcpTransport() = default;
+QtTcpTransport::~QtTcpTransport() = default;
+
+void QtTcpTransport::setReplyWaitMs(int milliseconds)
+{
+    m_replyWaitMs = milliseconds < 1 ? 1 : milliseconds;
+}
+
+void QtTcpTransport::setConnectWaitMs(int milliseconds)
+{
+    m_connectWaitMs = milliseconds < 1 ? 1 : milliseconds;
+}
+
+QString QtTcpTransport::peerText() const
+{
+    return QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+}
+
+void QtTcpTransport::fail(const QString& text) const
+{
+    throw tk770::LinkError(text.toStdString());
+}
+
+void QtTcpTransport::timedOut() const
+{
+    fail(QStringLiteral("Timed out waiting for the processor at %1").arg(peerText()));
+}
+
+void QtTcpTransport::connect(const QString& host, int port)
+{
+    // A socket left open by an earlier failed connect would otherwise block
+    // every new attempt until a disconnect; start from a clean one instead.
+    if (m_socket) {
+        m_socket->abort();
+        m_socket.reset();
+    }
+    m_host = host;
+    m_port = port;
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(host, static_cast<quint16>(port));
+    if (!socket->waitForConnected(m_connectWaitMs)) {
+        const bool timeout = socket->error() == QAbstractSocket::SocketTimeoutError;
+        const QString text = socket->errorString();
+        socket->abort();
+        if (timeout)
+            fail(QStringLiteral("Timed out connecting to the processor at %1").arg(peerText()));
+        fail(text);
+    }
+    // Requests are small and each waits for its reply: send them at once.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_socket = std::move(socket);
+}
+
+void QtTcpTransport::disconnect()
+{
+    if (!m_socket) return;
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        m_socket->disconnectFromHost();
+        if (m_socket->state() != QAbstractSocket::UnconnectedState) m_socket->waitForDisconnected(1000);
+    }
+    m_socket->abort();
+    m_socket.reset();
+}
+
+bool QtTcpTransport::isOpen() const
+{
+    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+void QtTcpTransport::send(std::span<const std::uint8_t> bytes)
+{
+    if (!isOpen()) fail(m_socket ? m_socket->errorString() : QStringLiteral("Not connected to the processor"));
+    QTcpSocket& s = *m_socket;
+    if (s.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) < 0)
+        fail(s.errorString());
+    QDeadlineTimer deadline(m_replyWaitMs);
+    while (s.bytesToWrite() > 0) {
+        if (deadline.hasExpired()) timedOut();
+        if (!s.waitForBytesWritten(static_cast<int>(deadline.remainingTime()))) {
+            if (s.error() == QAbstractSocket::SocketTimeoutError) timedOut();
+            fail(s.errorString());
+        }
+    }
+}
+
+void QtTcpTransport::receive(std::span<std::uint8_t> bytes)
+{
+    if (!m_socket) fail(QStringLiteral("Not connected to the processor"));
+    QTcpSocket& s = *m_socket;
+    const qint64 wanted = static_cast<qint64>(bytes.size());
+    QDeadlineTimer deadline(m_replyWaitMs);
+    // Wait until the whole reply is buffered; a reply split over several
+    // segments is normal, a silent processor is not.
+    while (s.bytesAvailable() < wanted) {
+        if (s.state() != QAbstractSocket::ConnectedState) fail(s.errorString());
+        if (deadline.hasExpired()) timedOut();
+        if (!s.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
+            if (s.bytesAvailable() >= wanted) break;
+            // Still connected means nothing came in time; otherwise the
+            // socket says why it went (closed, reset).
+            if (s.state() == QAbstractSocket::ConnectedState) timedOut();
+            fail(s.errorString());
+        }
+    }
+    // Exactly what was asked for; surplus stays queued for the next receive.
+    s.read(reinterpret_cast<char*>(bytes.data()), wanted);
+}

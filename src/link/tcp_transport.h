@@ -1,0 +1,53 @@
+// The TCP client of the device link on QTcpSocket, used blocking from the
+// calling thread. Every wait is bounded, and every failure of the connection
+// is thrown as tk770::LinkError carrying a readable text.
+#pragma once
+
+#include "core/device_link.h"
+#include "link/sequences.h"
+
+#include <QString>
+
+#include <memory>
+
+class QTcpSocket;
+
+
+class QtTcpTransport : public tk770::TcpTransport, public tk770::ReplyWaitControl {
+public:
+    static constexpr int default_connect_wait_ms = 5000;
+    static constexpr int default_reply_wait_ms = 3000;
+
+    QtTcpTransport();
+    ~QtTcpTransport() override;
+    QtTcpTransport(const QtTcpTransport&) = delete;
+    QtTcpTransport& operator=(const QtTcpTransport&) = delete;
+
+    // Connects afresh, dropping any socket still open from an earlier attempt.
+    // Throws LinkError when the connection cannot be made in time.
+    void connect(const QString& host, int port = tk770::tcp_port);
+    void disconnect();
+    bool isOpen() const;
+
+    QString host() const { return m_host; }
+    int port() const { return m_port; }
+
+    int replyWaitMs() const override { return m_replyWaitMs; }
+    void setReplyWaitMs(int milliseconds) override;
+    int connectWaitMs() const { return m_connectWaitMs; }
+    void setConnectWaitMs(int milliseconds);
+
+    void send(std::span<const std::uint8_t> bytes) override;
+    void receive(std::span<std::uint8_t> bytes) override;
+
+private:
+    [[noreturn]] void fail(const QString& text) const;
+    [[noreturn]] void timedOut() const;
+    QString peerText() const;
+
+    std::unique_ptr<QTcpSocket> m_socket;
+    QString m_host;
+    int m_port = tk770::tcp_port;
+    int m_connectWaitMs = default_connect_wait_ms;
+    int m_replyWaitMs = default_reply_wait_ms;
+};

@@ -1,0 +1,115 @@
+// Starts the simulated processor for a test and hands back where it listens.
+// Waits for its "ready" line rather than for a fixed time, and stops it with
+// SIGTERM so it can remove its pty link.
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace tk770::testing {
+
+class SimProcess {
+public:
+    SimProcess() = default;
+    ~SimProcess() { stop(); }
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    static QString programPath()
+    {
+#ifdef TK770_SIM_PATH
+        return QStringLiteral(TK770_SIM_PATH);
+#else
+        return {};
+#endif
+    }
+    static bool available() { return !programPath().isEmpty() && QFile::exists(programPath()); }
+
+    // Arguments for a TCP listener on a free loopback port.
+    static QStringList tcpArgs() { return {QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0")}; }
+    // Arguments for a pty whose link lies in this helper's scratch folder.
+    QStringList ptyArgs() { return {QStringLiteral("--pty"), scratchPath(QStringLiteral("tk770-pty"))}; }
+    // A path in a folder that lives as long as this object (state files).
+    QString scratchPath(const QString& name) { return m_dir.filePath(name); }
+
+    // Starts the simulator with `args` (plus -v, so stderrText() shows the
+    // frames) and waits for "ready". False with error() set otherwise.
+    bool start(const QStringList& args, int readyWaitMs = 10000)
+    {
+        stop();
+        m_tcpHost.clear();
+        m_tcpPort = 0;
+        m_ptyPath.clear();
+        m_error.clear();
+        if (!available()) {
+            m_error = QStringLiteral("simulator not built");
+            return false;
+        }
+        m_process.setProgram(programPath());
+        m_process.setArguments(args + QStringList{QStringLiteral("-v")});
+        m_process.setStandardInputFile(QProcess::nullDevice());
+        m_process.setStandardErrorFile(scratchPath(QStringLiteral("sim-stderr.txt")));
+        m_process.setReadChannel(QProcess::StandardOutput);
+        m_process.start();
+        if (!m_process.waitForStarted(readyWaitMs)) {
+            m_error = m_process.errorString();
+            return false;
+        }
+        QDeadlineTimer deadline(readyWaitMs);
+        while (!deadline.hasExpired()) {
+            while (m_process.canReadLine()) {
+                const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
+                if (line == QLatin1String("ready")) return true;
+                if (line.startsWith(QLatin1String("tcp "))) {
+                    const QString where = line.mid(4);
+                    const int colon = where.lastIndexOf(QLatin1Char(':'));
+                    m_tcpHost = where.left(colon);
+                    m_tcpPort = where.mid(colon + 1).toInt();
+                } else if (line.startsWith(QLatin1String("pty "))) {
+                    m_ptyPath = line.mid(4);
+                }
+            }
+            if (m_process.state() != QProcess::Running) break;
+            m_process.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+        }
+        m_error = QStringLiteral("simulator not ready: ") + stderrText();
+        stop();
+        return false;
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning) return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(2000);
+        }
+    }
+
+    bool running() const { return m_process.state() == QProcess::Running; }
+    QString tcpHost() const { return m_tcpHost; }
+    int tcpPort() const { return m_tcpPort; }
+    // The pts device the simulator reported; the link given with --pty points to it.
+    QString ptyPath() const { return m_ptyPath; }
+    QString error() const { return m_error; }
+    QString stderrText()
+    {
+        QFile f(scratchPath(QStringLiteral("sim-stderr.txt")));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    QProcess& process() { return m_process; }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_tcpHost;
+    int m_tcpPort = 0;
+    QString m_ptyPath;
+    QString m_error;
+};
+
+}  // namespace tk770::testing
