@@ -1,0 +1,505 @@
+#include "cli/Ctl.h"
+
+#include "cli/CurveExport.h"
+#include "cli/DeviceSession.h"
+#include "cli/ImageJson.h"
+#include "core/cp936.h"
+#include "core/field_table.h"
+#include "core/project_file.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QHash>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+using namespace tk770;
+
+namespace Ctl {
+
+namespace {
+
+enum class Scope { Offline, Device, SerialOnly };
+
+struct CommandInfo {
+    const char* name;
+    int minArgs;
+    int maxArgs;
+    Scope scope;
+    QStringList options;  // command options beyond the link options
+    const char* synopsis;
+};
+
+const QList<CommandInfo>& commands()
+{
+    static const QList<CommandInfo> list{
+        {"info", 0, 0, Scope::Device, {}, "info                      model, serial number, firmware, profile texts"},
+        {"read", 0, 0, Scope::Device, {"o", "json"}, "read -o FILE [--json FILE] read everything into a project (and JSON)"},
+        {"download", 1, 1, Scope::Device, {}, "download FILE             send a project's settings to the processor"},
+        {"save-memory", 0, 0, Scope::Device, {}, "save-memory               commit the working settings to memory"},
+        {"backup-ic", 0, 0, Scope::Device, {}, "backup-ic                 back the settings up to the IC card"},
+        {"restart", 0, 0, Scope::Device, {}, "restart                   restart the processor"},
+        {"get", 1, 1, Scope::Device, {}, "get FIELD                 print one field, e.g. eq[3][14]"},
+        {"set", 2, 2, Scope::Device, {}, "set FIELD VALUE           change one field on the processor"},
+        {"netconfig", 0, 3, Scope::SerialOnly, {}, "netconfig [IP MASK GW]    read or write the network settings"},
+        {"serial-number", 1, 1, Scope::SerialOnly, {}, "serial-number TEXT        store a serial number (16 at most)"},
+        {"new", 0, 0, Scope::Offline, {"o"}, "new -o FILE               write a new project"},
+        {"dump", 1, 1, Scope::Offline, {}, "dump FILE                 print a project as JSON"},
+        {"diff", 2, 2, Scope::Offline, {}, "diff A B                  list the fields two projects differ in"},
+        {"curve", 1, 1, Scope::Offline, {"channel", "png"},
+         "curve FILE --channel C [--png OUT]  response of channel C as CSV (and PNG)"},
+    };
+    return list;
+}
+
+const QStringList linkOptionNames{"tcp", "serial", "timeout-ms"};
+
+struct Context {
+    QCommandLineParser& parser;
+    QStringList args;  // after the command name
+    QTextStream& out;
+    QTextStream& err;
+    LinkOptions link;
+    QHash<QString, QString> setAside;
+
+    // An option's value as given on the command line.
+    QString value(const char* option) const
+    {
+        const QString v = parser.value(QString::fromLatin1(option));
+        return setAside.value(v, v);
+    }
+};
+
+int usage(QTextStream& err, const QString& text)
+{
+    err << "tk770ctl: " << text << "\ntry 'tk770ctl --help'\n";
+    err.flush();
+    return ExitUsage;
+}
+
+int fileError(QTextStream& err, int code, const QString& path)
+{
+    err << QString::fromUtf8(file_result_message(code).data(), static_cast<qsizetype>(file_result_message(code).size()))
+        << " (" << path << ")\n";
+    err.flush();
+    return ExitFile;
+}
+
+int deviceError(QTextStream& err, const QString& text)
+{
+    err << "tk770ctl: " << text << '\n';
+    err.flush();
+    return ExitDevice;
+}
+
+std::string local8(const QString& text) { return text.toStdString(); }
+
+// Strict decimal integer in [min, max].
+std::optional<int> parseInt(const QString& text, int min, int max)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
+    if (!digits.match(text).hasMatch()) return std::nullopt;
+    const int v = text.toInt();
+    if (v < min || v > max) return std::nullopt;
+    return v;
+}
+
+bool parseTcp(const QString& text, LinkOptions& link, QString& error)
+{
+    QString host = text;
+    int port = tcp_port;
+    const qsizetype colon = text.lastIndexOf(':');
+    if (colon >= 0) {
+        if (text.indexOf(':') != colon) {
+            error = QStringLiteral("--tcp takes HOST[:PORT]: '%1'").arg(text);
+            return false;
+        }
+        host = text.left(colon);
+        const auto p = parseInt(text.mid(colon + 1), 1, 65535);
+        if (!p) {
+            error = QStringLiteral("bad port in --tcp '%1'").arg(text);
+            return false;
+        }
+        port = *p;
+    }
+    if (host.isEmpty()) {
+        error = QStringLiteral("--tcp needs a host");
+        return false;
+    }
+    link.tcp = true;
+    link.host = host;
+    link.port = port;
+    return true;
+}
+
+std::optional<FieldRef> fieldArgument(Context& c, const QString& text, int& status)
+{
+    const auto parsed = parse_field_ref(local8(text));
+    if (const auto* error = std::get_if<std::string>(&parsed)) {
+        status = usage(c.err, QString::fromStdString(*error));
+        return std::nullopt;
+    }
+    return std::get<FieldRef>(parsed);
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    return file.write(bytes) == bytes.size() && file.flush();
+}
+
+// Loads a project onto a zero image; 0 or a project file result code.
+int loadProject(const QString& path, ParameterImage& image, DeviceIpText& ip)
+{
+    image = ParameterImage{};
+    ip.fill(0);
+    return read_project_file(local8(path), image, ip);
+}
+
+QString fieldValueText(const ParameterImage& image, const FieldRef& ref)
+{
+    if (ref.field->kind == FieldKind::text) {
+        const char* at = reinterpret_cast<const char*>(image.data() + ref.offset);
+        return QString::fromStdString(cp936_field_to_utf8(at, static_cast<std::size_t>(ref.field->size)));
+    }
+    return QString::number(field_number(image, ref));
+}
+
+// Brings the link up and reads all 19 blocks. False (message shown) on failure.
+bool openAndRead(DeviceSession& session)
+{
+    session.open();
+    return session.sequences().read_all() == Outcome::succeeded;
+}
+
+// ---- offline commands ----
+
+int cmdNew(Context& c)
+{
+    ParameterImage image{};
+    image.reset_to_defaults();
+    DeviceIpText ip{};
+    const QString path = c.parser.value("o");
+    const int result = write_project_file(local8(path), image, ip);
+    return result == project_ok ? ExitOk : fileError(c.err, result, path);
+}
+
+int cmdDump(Context& c)
+{
+    ParameterImage image;
+    DeviceIpText ip;
+    const int result = loadProject(c.args[0], image, ip);
+    if (result != project_ok) return fileError(c.err, result, c.args[0]);
+    c.out << QJsonDocument(imageToJson(image, ip, false)).toJson(QJsonDocument::Indented);
+    return ExitOk;
+}
+
+int cmdDiff(Context& c)
+{
+    ParameterImage a, b;
+    DeviceIpText ipA, ipB;
+    int result = loadProject(c.args[0], a, ipA);
+    if (result != project_ok) return fileError(c.err, result, c.args[0]);
+    result = loadProject(c.args[1], b, ipB);
+    if (result != project_ok) return fileError(c.err, result, c.args[1]);
+    const QStringList lines = projectDifferences(a, ipA, b, ipB);
+    for (const auto& line : lines) c.out << line << '\n';
+    // Like diff(1): 1 means "they differ", not a failure.
+    return lines.isEmpty() ? ExitOk : 1;
+}
+
+int cmdCurve(Context& c)
+{
+    if (!c.parser.isSet("channel")) return usage(c.err, QStringLiteral("curve needs --channel C (0..7)"));
+    const auto channel = parseInt(c.value("channel"), 0, channel_count - 1);
+    if (!channel) return usage(c.err, QStringLiteral("--channel takes 0..7, not '%1'").arg(c.value("channel")));
+    ParameterImage image;
+    DeviceIpText ip;
+    const int result = loadProject(c.args[0], image, ip);
+    if (result != project_ok) return fileError(c.err, result, c.args[0]);
+
+    ChannelCurve curve(image, *channel);
+    for (const auto& line : curveCsvLines(curve.points())) c.out << line << '\n';
+    if (c.parser.isSet("png")) {
+        const QString path = c.parser.value("png");
+        if (!curve.graph().save(path, "PNG")) return fileError(c.err, project_cannot_write, path);
+    }
+    return ExitOk;
+}
+
+// ---- device commands ----
+
+int cmdInfo(Context& c)
+{
+    DeviceSession session(c.link, c.err);
+    if (!openAndRead(session)) return ExitDevice;
+    const ParameterImage& image = session.image();
+    c.out << "model: " << QString::fromStdString(cp936_field_to_utf8(image.device_model)) << '\n'
+          << "serial number: " << QString::fromStdString(cp936_field_to_utf8(image.device_serial)) << '\n'
+          << "firmware version: " << QString::fromStdString(cp936_field_to_utf8(image.firmware_version)) << '\n'
+          << "firmware date: " << QString::fromStdString(cp936_field_to_utf8(image.firmware_date)) << '\n';
+    for (int k = 0; k < profile_text_count; ++k)
+        c.out << "profile_text[" << k << "]: " << QString::fromStdString(cp936_field_to_utf8(image.profile_text[k]))
+              << '\n';
+    return ExitOk;
+}
+
+int cmdRead(Context& c)
+{
+    if (!c.parser.isSet("o") && !c.parser.isSet("json"))
+        return usage(c.err, QStringLiteral("read needs -o FILE and/or --json FILE"));
+    // The project keeps the host the processor was reached at.
+    DeviceIpText ip{};
+    if (c.link.tcp) {
+        const QByteArray host = c.link.host.toUtf8();
+        if (host.size() >= static_cast<qsizetype>(ip.size()))
+            return usage(c.err, QStringLiteral("host text longer than %1 bytes does not fit a project").arg(ip.size() - 1));
+        std::memcpy(ip.data(), host.constData(), static_cast<std::size_t>(host.size()));
+    }
+    DeviceSession session(c.link, c.err);
+    if (!openAndRead(session)) return ExitDevice;
+    if (c.parser.isSet("o")) {
+        const QString path = c.parser.value("o");
+        const int result = write_project_file(local8(path), session.image(), ip);
+        if (result != project_ok) return fileError(c.err, result, path);
+    }
+    if (c.parser.isSet("json")) {
+        const QString path = c.parser.value("json");
+        if (!writeFile(path, QJsonDocument(imageToJson(session.image(), ip, true)).toJson(QJsonDocument::Indented)))
+            return fileError(c.err, project_cannot_write, path);
+    }
+    return ExitOk;
+}
+
+int cmdDownload(Context& c)
+{
+    ParameterImage fromFile;
+    DeviceIpText ip;
+    const int result = loadProject(c.args[0], fromFile, ip);
+    if (result != project_ok) return fileError(c.err, result, c.args[0]);
+
+    DeviceSession session(c.link, c.err);
+    if (!openAndRead(session)) return ExitDevice;
+    // Runs A and B come from the project; the profile texts stay as read.
+    const int projectBytes = TK770_OFFSET(profile_text);
+    std::memcpy(session.image().data(), fromFile.data(), static_cast<std::size_t>(projectBytes));
+    return session.sequences().download_all() == Outcome::succeeded ? ExitOk : ExitDevice;
+}
+
+int cmdSaveMemory(Context& c)
+{
+    DeviceSession session(c.link, c.err);
+    session.open();
+    return session.sequences().save_to_memory() == Outcome::succeeded ? ExitOk : ExitDevice;
+}
+
+int cmdBackupIc(Context& c)
+{
+    DeviceSession session(c.link, c.err);
+    session.open();
+    return session.sequences().backup_ic() == Outcome::succeeded ? ExitOk : ExitDevice;
+}
+
+int cmdRestart(Context& c)
+{
+    DeviceSession session(c.link, c.err);
+    session.open();
+    if (session.sequences().restart() != Outcome::succeeded)
+        return deviceError(c.err, QStringLiteral("the processor did not acknowledge the restart"));
+    return ExitOk;
+}
+
+int cmdGet(Context& c)
+{
+    int status = ExitOk;
+    const auto ref = fieldArgument(c, c.args[0], status);
+    if (!ref) return status;
+    DeviceSession session(c.link, c.err);
+    if (!openAndRead(session)) return ExitDevice;
+    c.out << fieldValueText(session.image(), *ref) << '\n';
+    return ExitOk;
+}
+
+int cmdSet(Context& c)
+{
+    // Everything is checked before the link is touched: a refused value sends nothing.
+    int status = ExitOk;
+    const auto ref = fieldArgument(c, c.args[0], status);
+    if (!ref) return status;
+    const auto parsed = parse_field_value(*ref, local8(c.args[1]));
+    if (const auto* error = std::get_if<std::string>(&parsed)) return usage(c.err, QString::fromStdString(*error));
+    const auto unit = send_unit_of(*ref);
+    if (!unit) return usage(c.err, QStringLiteral("%1 cannot be set").arg(QString::fromStdString(ref->name())));
+
+    DeviceSession session(c.link, c.err);
+    // The unit may carry neighbouring fields, so start from what the processor holds.
+    if (!openAndRead(session)) return ExitDevice;
+    store_field(session.image(), *ref, std::get<FieldValue>(parsed));
+    const std::uint8_t* source = session.image().data() + unit->image_offset();
+    const int result = unit->command == WriteCommand::store
+                           ? session.link().store_block(unit->device_address, unit->length, source)
+                           : session.link().write_block(unit->device_address, unit->length, source);
+    if (result != 0) return deviceError(c.err, QStringLiteral("the processor did not acknowledge the change"));
+    return ExitOk;
+}
+
+int cmdNetconfig(Context& c)
+{
+    if (c.args.size() != 0 && c.args.size() != 3)
+        return usage(c.err, QStringLiteral("netconfig takes no arguments or IP MASK GATEWAY"));
+    for (const auto& a : c.args)
+        if (!parse_address(local8(a)))
+            return usage(c.err, QStringLiteral("not an address: '%1'").arg(a));
+
+    DeviceSession session(c.link, c.err);
+    session.openSerialOnly();
+    if (c.args.isEmpty()) {
+        const auto settings = session.sequences().read_network_settings();
+        if (!settings) return deviceError(c.err, QStringLiteral("no valid reply to the network settings read"));
+        c.out << "ip: " << QString::fromStdString(settings->ip_text()) << '\n'
+              << "mask: " << QString::fromStdString(settings->mask_text()) << '\n'
+              << "gateway: " << QString::fromStdString(settings->gateway_text()) << '\n';
+        return ExitOk;
+    }
+    // The processor's acknowledgement carries nothing to judge.
+    session.sequences().write_network_settings(local8(c.args[0]), local8(c.args[1]), local8(c.args[2]));
+    return ExitOk;
+}
+
+int cmdSerialNumber(Context& c)
+{
+    const auto converted = utf8_to_cp936_field(local8(c.args[0]), serial_number_size);
+    if (!converted || converted->truncated || converted->bytes.empty())
+        return usage(c.err, QStringLiteral("a serial number is 1 to %1 characters").arg(serial_number_size));
+    DeviceSession session(c.link, c.err);
+    session.openSerialOnly();
+    session.sequences().store_serial_number(converted->bytes);
+    return ExitOk;
+}
+
+int dispatch(const CommandInfo& info, Context& c)
+{
+    const QString name = QString::fromLatin1(info.name);
+    if (name == "new") return cmdNew(c);
+    if (name == "dump") return cmdDump(c);
+    if (name == "diff") return cmdDiff(c);
+    if (name == "curve") return cmdCurve(c);
+    if (name == "info") return cmdInfo(c);
+    if (name == "read") return cmdRead(c);
+    if (name == "download") return cmdDownload(c);
+    if (name == "save-memory") return cmdSaveMemory(c);
+    if (name == "backup-ic") return cmdBackupIc(c);
+    if (name == "restart") return cmdRestart(c);
+    if (name == "get") return cmdGet(c);
+    if (name == "set") return cmdSet(c);
+    if (name == "netconfig") return cmdNetconfig(c);
+    return cmdSerialNumber(c);
+}
+
+QString commandList()
+{
+    QString text = QStringLiteral("Commands:\n");
+    for (const auto& info : commands()) text += QStringLiteral("  %1\n").arg(QString::fromLatin1(info.synopsis));
+    text += QStringLiteral(
+        "Device commands need --tcp HOST[:PORT] or --serial DEVICE (a path or COM1..COM10);\n"
+        "netconfig and serial-number work on the serial port only.\n"
+        "Exit status: 0 success, 1 the processor did not answer or refused, 2 usage, 3 file error.\n");
+    return text;
+}
+
+}  // namespace
+
+int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Controls a TK770 cinema audio processor and its project files."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({"h", "help"}, QStringLiteral("Show this help."));
+    parser.addOption(help);
+    parser.addOption({"tcp", QStringLiteral("Reach the processor over TCP (default port %1).").arg(tcp_port),
+                      "HOST[:PORT]"});
+    parser.addOption({"serial", QStringLiteral("Reach the processor on a serial port."), "DEVICE"});
+    parser.addOption({"timeout-ms", QStringLiteral("Longest wait for a TCP connection or reply."), "N"});
+    parser.addOption({{"o", "output"}, QStringLiteral("Project file to write."), "FILE"});
+    parser.addOption({"json", QStringLiteral("Also write the whole image as JSON."), "FILE"});
+    parser.addOption({"channel", QStringLiteral("Channel of the curve: 0..6 L C R SL SR BSL BSR, 7 SW."), "C"});
+    parser.addOption({"png", QStringLiteral("Also write the response graph as PNG."), "FILE"});
+    parser.addPositionalArgument("command", QStringLiteral("One of the commands below."), "COMMAND [ARGS...]");
+
+    // A negative number ("set eq[0][0] -30") would read as an unknown option;
+    // no option is named by digits, so such words are set aside as values.
+    static const QRegularExpression negativeNumber(QStringLiteral("^-[0-9]+$"));
+    QStringList words = arguments;
+    QHash<QString, QString> setAside;
+    for (qsizetype i = 1; i < words.size(); ++i) {
+        if (!negativeNumber.match(words[i]).hasMatch()) continue;
+        const QString marker = QStringLiteral("\x01value%1").arg(i);
+        setAside.insert(marker, words[i]);
+        words[i] = marker;
+    }
+    if (!parser.parse(words)) return usage(err, parser.errorText());
+    if (parser.isSet(help)) {
+        out << parser.helpText() << '\n' << commandList();
+        return ExitOk;
+    }
+    QStringList positional = parser.positionalArguments();
+    for (auto& word : positional) word = setAside.value(word, word);
+    if (positional.isEmpty()) return usage(err, QStringLiteral("no command given"));
+    const QString name = positional.takeFirst();
+    const auto& list = commands();
+    const auto it = std::find_if(list.begin(), list.end(), [&](const CommandInfo& i) { return name == i.name; });
+    if (it == list.end()) return usage(err, QStringLiteral("unknown command '%1'").arg(name));
+    const CommandInfo& info = *it;
+    if (positional.size() < info.minArgs || positional.size() > info.maxArgs)
+        return usage(err, QStringLiteral("wrong number of arguments for %1").arg(name));
+
+    // Every option given must mean something to this command.
+    for (const QString& option : parser.optionNames()) {
+        const QString canonical = option == "output" ? QStringLiteral("o") : option;
+        const bool isLink = linkOptionNames.contains(canonical);
+        if (isLink ? info.scope == Scope::Offline : !info.options.contains(canonical))
+            return usage(err, QStringLiteral("option --%1 does not apply to %2").arg(option, name));
+    }
+    for (const QString& option : info.options)
+        if (option == "o" && name != "read" && !parser.isSet("o"))
+            return usage(err, QStringLiteral("%1 needs -o FILE").arg(name));
+
+    Context c{parser, positional, out, err, {}, setAside};
+    if (info.scope != Scope::Offline) {
+        const bool tcp = parser.isSet("tcp");
+        const bool serial = parser.isSet("serial");
+        if (info.scope == Scope::SerialOnly && tcp)
+            return usage(err, QStringLiteral("%1 works on the serial port only").arg(name));
+        if (tcp == serial) return usage(err, QStringLiteral("%1 needs one of --tcp HOST[:PORT] or --serial DEVICE").arg(name));
+        if (tcp) {
+            QString error;
+            if (!parseTcp(parser.value("tcp"), c.link, error)) return usage(err, error);
+        } else {
+            c.link.serialDevice = parser.value("serial");
+            if (c.link.serialDevice.isEmpty()) return usage(err, QStringLiteral("--serial needs a device"));
+        }
+        if (parser.isSet("timeout-ms")) {
+            const auto ms = parseInt(parser.value("timeout-ms"), 1, 600000);
+            if (!ms) return usage(err, QStringLiteral("--timeout-ms takes 1..600000"));
+            c.link.timeoutMs = *ms;
+        }
+    }
+
+    try {
+        const int status = dispatch(info, c);
+        out.flush();
+        err.flush();
+        return status;
+    } catch (const LinkError& e) {
+        out.flush();
+        return deviceError(err, QString::fromStdString(e.what()));
+    }
+}
+
+}  // namespace Ctl

@@ -1,0 +1,61 @@
+#include "cli/DeviceSession.h"
+
+#include <QRegularExpression>
+
+using namespace tk770;
+
+namespace Ctl {
+
+void StreamStatus::set_message_text(std::string_view text)
+{
+    m_err << QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())) << '\n';
+    m_err.flush();
+}
+
+int comPortNumber(const QString& device)
+{
+    static const QRegularExpression com(QStringLiteral("^COM([1-9]|10)$"));
+    const auto match = com.match(device);
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
+DeviceSession::DeviceSession(const LinkOptions& options, QTextStream& err)
+    : m_options(options), m_status(err), m_link(m_state, &m_serial, &m_tcp, &m_status), m_sequences(m_link, m_image)
+{
+    if (m_options.timeoutMs > 0) {
+        m_tcp.setConnectWaitMs(m_options.timeoutMs);
+        m_tcp.setReplyWaitMs(m_options.timeoutMs);
+    }
+}
+
+void DeviceSession::openSerialPort()
+{
+    int port = comPortNumber(m_options.serialDevice);
+    if (port == 0) {
+        // A device path stands in for the first port.
+        port = 1;
+        m_serial.bindPort(port, m_options.serialDevice);
+    }
+    m_state.serial_port = port;
+    m_state.network_mode = 0;
+    m_sequences.open_serial_port();
+    // The link itself would only notice through 19 failed reads; say why.
+    if (!m_serial.isOpen(port))
+        throw LinkError("Cannot open serial port " + m_serial.deviceName(port).toStdString());
+}
+
+void DeviceSession::openSerialOnly() { openSerialPort(); }
+
+void DeviceSession::open()
+{
+    if (m_options.tcp) {
+        m_tcp.connect(m_options.host, m_options.port);
+        m_state.network_mode = 1;
+    } else {
+        openSerialPort();
+    }
+    m_state.connected = 1;
+    m_state.error_count = 0;
+}
+
+}  // namespace Ctl
