@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all bootstrap configure build test bench clean
+.PHONY: all bootstrap configure build test bench clean run
 
 all: build
 
@@ -26,3 +26,9 @@ bench: build
 
 clean:
 	rm -rf $(BUILD)
+
+# The panel against the simulator; says so and fails when there is no display.
+run:
+	@scripts/run-panel --check
+	@$(MAKE) --no-print-directory build
+	@BUILD=$(BUILD) scripts/run-panel
