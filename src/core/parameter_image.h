@@ -28,6 +28,7 @@ struct SwFilter {
     std::uint8_t fc;   // Hz, 20..120
     std::int8_t cut;   // tenths of a dB, -120..30
     std::uint8_t q;    // Q code, Q = (25q + 50) / 100
+    bool operator==(const SwFilter&) const = default;
 };
 
 struct ToneRecord {
@@ -35,6 +36,7 @@ struct ToneRecord {
     std::uint8_t bass_freq;     // bass turnover code 0..10
     std::int8_t treble_gain;    // tenths of a dB
     std::uint8_t treble_freq;   // treble turnover code 0..9
+    bool operator==(const ToneRecord&) const = default;
 };
 
 struct ParameterImage {
