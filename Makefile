@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all bootstrap configure build test bench clean run
+.PHONY: all bootstrap configure build test bench clean test-sanitize fuzz fuzz-ci run
 
 all: build
 
@@ -32,3 +32,35 @@ run:
 	@scripts/run-panel --check
 	@$(MAKE) --no-print-directory build
 	@BUILD=$(BUILD) scripts/run-panel
+
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Reports also go to files: the simulator and the command-line tool run as
+# child processes whose stderr the tests do not always show, so any report
+# file left after the run fails it. The same options are set for ctest by
+# cmake/Layers.cmake; here they cover test discovery during the build.
+SAN_BUILD ?= build-asan
+SAN_LOGS = $(CURDIR)/$(SAN_BUILD)/sanitizer-logs
+SAN_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:log_path=$(SAN_LOGS)/asan \
+          LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
+          UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$(SAN_LOGS)/ubsan
+
+test-sanitize: bootstrap
+	@cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTK770_SANITIZE=ON -DTK770_BENCH=OFF >/dev/null
+	@rm -rf $(SAN_LOGS) && mkdir -p $(SAN_LOGS)
+	@$(SAN_ENV) cmake --build $(SAN_BUILD) -j$(JOBS)
+	@cd $(SAN_BUILD) && $(SAN_ENV) QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS); \
+	  status=$$?; $(CURDIR)/scripts/sanitizer-report $(SAN_LOGS) || status=1; exit $$status
+
+# libFuzzer targets, built with clang in their own tree so the normal build
+# is untouched. FUZZ_SECONDS is per fuzzer; fuzz-ci is the short run for CI.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+fuzz: bootstrap
+	@cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTK770_FUZZ=ON -DTK770_BENCH=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j$(JOBS) --target tk770-fuzzers
+	@scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+fuzz-ci:
+	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=20

@@ -42,18 +42,25 @@ int read_project_file(const fs::path& path, ParameterImage& image,
     in.read(buffer.data(), buffer.size());
     if (in.bad()) return project_cannot_open;
     const auto count = static_cast<std::size_t>(in.gcount());
+    return read_project_bytes(
+        std::span(reinterpret_cast<const std::uint8_t*>(buffer.data()), count), image, device_ip_text);
+}
 
+int read_project_bytes(std::span<const std::uint8_t> bytes, ParameterImage& image,
+                       std::array<char, device_ip_text_size>& device_ip_text)
+{
+    const std::size_t count = bytes.size();
     if (count < project_magic.size() ||
-        !std::equal(project_magic.begin(), project_magic.end(), buffer.begin()))
+        !std::equal(project_magic.begin(), project_magic.end(), bytes.begin()))
         return project_format_error;
     // A truncated project would otherwise mix its bytes with the settings
     // already in the image; refuse it whole instead.
     if (count < static_cast<std::size_t>(project_min_size)) return project_format_error;
 
-    const auto* runs = reinterpret_cast<const std::uint8_t*>(buffer.data()) + project_magic.size();
-    std::copy_n(runs, project_run_a_length + project_run_b_length, image.data());
+    const auto runs = bytes.subspan(project_magic.size());
+    std::copy_n(runs.begin(), project_run_a_length + project_run_b_length, image.data());
     if (count >= static_cast<std::size_t>(project_file_size))
-        std::copy_n(buffer.begin() + project_min_size, device_ip_text_size, device_ip_text.begin());
+        std::copy_n(bytes.begin() + project_min_size, device_ip_text_size, device_ip_text.begin());
     return project_ok;
 }
 

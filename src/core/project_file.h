@@ -10,7 +10,9 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string_view>
 
 #include "core/parameter_image.h"
@@ -39,6 +41,12 @@ enum ProjectFileResult : int {
 // `device_ip_text` as it was; anything past byte 290 is ignored.
 int read_project_file(const std::filesystem::path& path, ParameterImage& image,
                       std::array<char, device_ip_text_size>& device_ip_text);
+
+// The same judgement over bytes already in memory (what read_project_file
+// does once it has the file's first 290 bytes). Never returns
+// project_cannot_open.
+int read_project_bytes(std::span<const std::uint8_t> bytes, ParameterImage& image,
+                       std::array<char, device_ip_text_size>& device_ip_text);
 
 // Saves a project. The bytes go to a temporary file beside `path` that
 // replaces it only once everything was written, so a failed save leaves an
