@@ -144,6 +144,15 @@ TEST_F(ProfileTest, FieldArrivingWithFortyTextBytesIsHeldToThirtyNineAndItsZero)
     }
 }
 
+TEST_F(ProfileTest, FieldWithBytesThatAreNotCp936TextIsKeptAsItArrived)
+{
+    const std::vector<std::uint8_t> arrived{0x41, 0x81, 0x20, 0x42, 0x00, 0x77};
+    std::memcpy(image.profile_text[1], arrived.data(), arrived.size());
+    dialog.decodeDeviceInformation();
+    EXPECT_TRUE(box(2)->text().startsWith(u'A'));
+    EXPECT_EQ(fieldBytes(image.profile_text[1], arrived.size()), arrived);
+}
+
 TEST_F(ProfileTest, DeviceLinesLoseTheirValuesOnALanguageSwitchAndRegainThemOnDecode)
 {
     std::memcpy(image.device_model, "TK770", 6);
