@@ -227,7 +227,7 @@ void SimServer::acceptNext()
 
 void SimServer::onTcpReadyRead()
 {
-    if (!m_client || (sender() != nullptr && sender() != m_client)) return;
+    if (!m_client) return;
     const QByteArray bytes = m_client->readAll();
     m_tcp.reader.feed(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                 static_cast<std::size_t>(bytes.size())));

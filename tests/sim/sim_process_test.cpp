@@ -1,0 +1,224 @@
+// The real tk770-sim program, started the way the link and tool tests start
+// it, talked to with raw frames over TCP and over its pseudo-terminal.
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int wait_ms = 10000;  // generous: the machine is shared; every wait ends earlier on success
+
+QByteArray hex(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
+
+QByteArray frame(bool serial, quint8 cmd, int address, int length, const QByteArray& data = {})
+{
+    QByteArray out;
+    if (serial) out.append(char(0xCA));
+    for (const int b : {int{cmd}, address >> 8, address, length >> 8, length}) out.append(char(b));
+    out.append(data);
+    quint8 sum = 0;
+    for (const char c : out) sum = quint8(sum + quint8(c));
+    out.append(char(sum));
+    return out;
+}
+
+class SimProcess {
+public:
+    ~SimProcess()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(wait_ms);
+        }
+    }
+
+    // Starts the program and waits for its "ready" line.
+    bool start(const QStringList& arguments)
+    {
+        m_process.start(QStringLiteral(TK770_SIM_PATH), arguments);
+        if (!m_process.waitForStarted(wait_ms)) return false;
+        m_process.closeWriteChannel();  // stdin at EOF must not end it
+        QDeadlineTimer deadline(wait_ms);
+        while (!deadline.hasExpired()) {
+            while (m_process.canReadLine()) {
+                const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
+                if (line.startsWith(QLatin1String("tcp ")))
+                    m_port = quint16(line.section(QLatin1Char(':'), -1).toUInt());
+                else if (line.startsWith(QLatin1String("pty ")))
+                    m_pty = line.mid(4);
+                else if (line == QLatin1String("ready"))
+                    return true;
+            }
+            if (m_process.state() == QProcess::NotRunning) return false;
+            m_process.waitForReadyRead(int(deadline.remainingTime()));
+        }
+        return false;
+    }
+
+    // SIGTERM, then the exit status; -1 if it did not end normally.
+    int terminate()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(wait_ms) || m_process.exitStatus() != QProcess::NormalExit) return -1;
+        return m_process.exitCode();
+    }
+
+    // Runs to completion (for start-up failures).
+    int finish()
+    {
+        if (!m_process.waitForFinished(wait_ms)) return -1;
+        return m_process.exitCode();
+    }
+
+    QByteArray trace() { return m_process.readAllStandardError(); }
+    quint16 port() const { return m_port; }
+    QString pty() const { return m_pty; }
+
+private:
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_pty;
+};
+
+// Sends a request and collects `expected` bytes of reply, or what came in time.
+QByteArray exchange(QTcpSocket& socket, const QByteArray& request, int expected)
+{
+    socket.write(request);
+    socket.waitForBytesWritten(wait_ms);
+    QDeadlineTimer deadline(wait_ms);
+    while (socket.bytesAvailable() < expected && !deadline.hasExpired())
+        if (!socket.waitForReadyRead(int(deadline.remainingTime()))) break;
+    return socket.read(expected);
+}
+
+QByteArray ptyExchange(int fd, const QList<QByteArray>& pieces, int expected)
+{
+    for (const auto& piece : pieces)
+        if (::write(fd, piece.constData(), size_t(piece.size())) != piece.size()) return {};
+    QByteArray reply;
+    QDeadlineTimer deadline(wait_ms);
+    while (reply.size() < expected && !deadline.hasExpired()) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, int(deadline.remainingTime())) <= 0) break;
+        char buffer[256];
+        const auto n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) reply.append(buffer, n);
+        else if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+    }
+    return reply;
+}
+
+bool connectTo(QTcpSocket& socket, quint16 port)
+{
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    return socket.waitForConnected(wait_ms);
+}
+
+TEST(SimProcess, AnswersOverTcpAndPtyAndExitsCleanly)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("tk770-line"));
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--pty", link, "--restart-ms", "50", "-v"}));
+    ASSERT_NE(sim.port(), 0);
+    ASSERT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), sim.pty());
+
+    QTcpSocket first;
+    ASSERT_TRUE(connectTo(first, sim.port()));
+    EXPECT_EQ(exchange(first, hex("03 00 00 00 05 08"), 11), hex("03 00 00 00 05 50 50 50 50 50 98"));
+
+    // The serial line: garbage first, and the request in two pieces.
+    const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(ptyExchange(fd, {hex("00 FF"), hex("CA 03 00"), hex("00 00 05 D2")}, 12),
+              hex("CA 03 00 00 00 05 50 50 50 50 50 62"));
+    // Both lines reach one memory: a write on the pty is read back over TCP.
+    EXPECT_EQ(ptyExchange(fd, {frame(true, 0x06, 0x131, 1, hex("21"))}, 7), hex("CA 06 01 31 00 01 03"));
+    EXPECT_EQ(exchange(first, frame(false, 0x03, 0x131, 1), 7), frame(false, 0x03, 0x131, 1, hex("21")));
+
+    // A restart is acknowledged once the working memory is back from the
+    // non-volatile copy, where the volume is still the factory 70.
+    EXPECT_EQ(exchange(first, frame(false, 0x06, 0x15F, 1, hex("02")), 6), hex("06 01 5F 00 01 67"));
+    EXPECT_EQ(exchange(first, frame(false, 0x03, 0x131, 1), 7), frame(false, 0x03, 0x131, 1, hex("46")));
+    ::close(fd);
+
+    // One client at a time: the second is answered once the first has gone.
+    QTcpSocket second;
+    ASSERT_TRUE(connectTo(second, sim.port()));
+    second.write(hex("03 00 00 00 05 08"));
+    second.flush();
+    first.disconnectFromHost();
+    QByteArray late;
+    QDeadlineTimer deadline(wait_ms);
+    while (late.size() < 11 && !deadline.hasExpired())
+        if (second.waitForReadyRead(int(deadline.remainingTime()))) late += second.readAll();
+    EXPECT_EQ(late, hex("03 00 00 00 05 50 50 50 50 50 98"));
+    second.disconnectFromHost();
+
+    EXPECT_EQ(sim.terminate(), 0);
+    EXPECT_FALSE(QFileInfo(link).isSymLink()) << "the link is removed on exit";
+    const QByteArray trace = sim.trace();
+    EXPECT_TRUE(trace.contains("rx 03 00 00 00 05 08\n")) << trace.constData();
+    EXPECT_TRUE(trace.contains("tx CA 03 00 00 00 05 50 50 50 50 50 62\n")) << trace.constData();
+}
+
+TEST(SimProcess, StateFileKeepsStoresAcrossRunsAndCloseFaultDropsTheClient)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString state = dir.filePath(QStringLiteral("nv.bin"));
+    {
+        SimProcess sim;
+        ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--state", state, "--fault", "close:3"}));
+        QTcpSocket socket;
+        ASSERT_TRUE(connectTo(socket, sim.port()));
+        EXPECT_EQ(exchange(socket, frame(false, 0x10, 0x134, 1, hex("07")), 6), hex("10 01 34 00 01 46"));
+        EXPECT_EQ(exchange(socket, frame(false, 0x06, 0x131, 1, hex("21")), 6), hex("06 01 31 00 01 39"));
+
+        QFile file(state);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray nv = file.readAll();
+        ASSERT_EQ(nv.size(), 1024);
+        EXPECT_EQ(quint8(nv[0x134]), 7) << "a store reaches the state file";
+        EXPECT_EQ(quint8(nv[0x131]), 70) << "a plain write does not";
+
+        // The third request is met by a closed connection instead of a reply.
+        socket.write(frame(false, 0x03, 0, 5));
+        EXPECT_TRUE(socket.state() == QAbstractSocket::UnconnectedState || socket.waitForDisconnected(wait_ms));
+        EXPECT_EQ(socket.readAll(), QByteArray());
+        EXPECT_EQ(sim.terminate(), 0);
+    }
+    {
+        SimProcess sim;
+        ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--state", state}));
+        QTcpSocket socket;
+        ASSERT_TRUE(connectTo(socket, sim.port()));
+        EXPECT_EQ(exchange(socket, frame(false, 0x03, 0x131, 4), 10), frame(false, 0x03, 0x131, 4, hex("46 00 00 07")));
+        EXPECT_EQ(sim.terminate(), 0);
+    }
+    {
+        QFile file(state);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("short");
+    }
+    SimProcess refused;
+    EXPECT_FALSE(refused.start({"--tcp", "127.0.0.1:0", "--state", state}));
+    EXPECT_NE(refused.finish(), 0) << "a state file of the wrong size is not overwritten";
+    QFile file(state);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("short"));
+}
+
+}  // namespace
