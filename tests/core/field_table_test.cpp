@@ -231,3 +231,41 @@ TEST(FieldSendUnit, NoneForFieldsNoControlSends)
 }
 
 }  // namespace
+
+namespace {
+
+// Anything the parser accepts must be a field's one canonical spelling; a
+// mutated name (a byte changed, dropped or added) must never be taken for a
+// different element by accident.
+TEST(FieldRefMutations, AcceptedTextIsAlwaysCanonical)
+{
+    std::vector<std::string> names;
+    for_each_field_element([&](const FieldRef& ref) { names.push_back(ref.name()); });
+    static constexpr char letters[] = "[].-+ _0123456789azq\0\xff";
+    const std::string alphabet(letters, sizeof letters - 1);
+    unsigned seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+    for (int round = 0; round < 20000; ++round) {
+        std::string text = names[next() % names.size()];
+        const int edits = 1 + static_cast<int>(next() % 3);
+        for (int e = 0; e < edits; ++e) {
+            const std::size_t at = text.empty() ? 0 : next() % (text.size() + 1);
+            const char c = alphabet[next() % alphabet.size()];
+            switch (next() % 3) {
+            case 0: if (at < text.size()) text[at] = c; break;
+            case 1: if (at < text.size()) text.erase(at, 1); break;
+            default: text.insert(at, 1, c); break;
+            }
+        }
+        const auto parsed = parse_field_ref(text);
+        if (const auto* ref = std::get_if<FieldRef>(&parsed)) {
+            EXPECT_EQ(ref->name(), text);
+            ASSERT_GE(ref->offset, 0);
+            ASSERT_LE(ref->offset + ref->field->size, static_cast<int>(image_size));
+        } else {
+            EXPECT_FALSE(std::get<std::string>(parsed).empty()) << text;
+        }
+    }
+}
+
+}  // namespace
