@@ -148,6 +148,7 @@ int DeviceLink::send_block(Command cmd, int address, int length, const std::uint
         return tcp_ack_ok(reply, cmd) ? 0 : -1;
     }
 
+    // Without a port the acknowledgement never comes: a counted failure.
     int count = -1;
     if (m_serial != nullptr) {
         const std::size_t size = build_serial_request(cmd, address, data, m_serial_tx);

@@ -73,10 +73,18 @@ int write_project_file(const fs::path& path, const ParameterImage& image,
                 buffer.begin() + project_magic.size());
     std::copy(device_ip_text.begin(), device_ip_text.end(), buffer.begin() + project_min_size);
 
-    const fs::path temporary = temporary_beside(path);
+    // Saving through a link updates the file it points to, as an in-place
+    // write would, instead of replacing the link with a plain file.
+    std::error_code ec;
+    fs::path target = path;
+    if (fs::is_symlink(path, ec)) {
+        target = fs::weakly_canonical(path, ec);
+        if (ec) return project_cannot_write;
+    }
+
+    const fs::path temporary = temporary_beside(target);
     if (temporary.empty()) return project_cannot_write;
 
-    std::error_code ec;
     bool written = false;
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
@@ -91,11 +99,11 @@ int write_project_file(const fs::path& path, const ParameterImage& image,
     }
     if (written) {
         // Keep the permissions of the project being replaced.
-        const auto existing = fs::status(path, ec);
+        const auto existing = fs::status(target, ec);
         if (!ec && fs::is_regular_file(existing))
             fs::permissions(temporary, existing.permissions(), fs::perm_options::replace, ec);
         ec.clear();
-        fs::rename(temporary, path, ec);
+        fs::rename(temporary, target, ec);
         if (!ec) return project_ok;
     }
     fs::remove(temporary, ec);

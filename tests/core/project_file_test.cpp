@@ -103,6 +103,22 @@ TEST_F(ProjectFileTest, SavingOverAProjectReplacesItAndLeavesNoTemporaryFile)
     EXPECT_EQ(names_in(dir), std::set<std::string>{"hall1.qsdat"});
 }
 
+TEST_F(ProjectFileTest, SavingThroughALinkUpdatesTheLinkedProject)
+{
+    fs::create_directory(dir / "shared");
+    const fs::path real = dir / "shared" / "hall1.qsdat";
+    put_file(real, std::vector<char>(290, 'z'));
+    const fs::path link = dir / "hall1.qsdat";
+    fs::create_symlink(real, link);
+
+    ASSERT_EQ(write_project_file(link, image, ip), project_ok);
+    EXPECT_TRUE(fs::is_symlink(link));
+    const auto bytes = file_bytes(real);
+    ASSERT_EQ(bytes.size(), static_cast<std::size_t>(project_file_size));
+    EXPECT_EQ(static_cast<std::uint8_t>(bytes[5]), image.data()[0]);
+    EXPECT_EQ(names_in(dir / "shared"), std::set<std::string>{"hall1.qsdat"});
+}
+
 // ---- what a read accepts ----
 
 struct ReadCase {
