@@ -281,7 +281,7 @@ void TForm1::applyTheme()
         QPushButton:hover { background: #e6eef8; border-color: #2f6fb5; }
         QPushButton:pressed { background: #d3e1f2; }
         QPushButton[formatButton="true"] { font-size: 13px; font-weight: bold; }
-        QLabel[scale="true"] { font-size: 10px; color: #444; }
+        QLabel[scale="true"] { font-size: 9px; color: #444; }
         QLineEdit[readout="true"] { background: #f4f6f8; border: 1px solid #c9d1db; border-radius: 2px;
                                     font-size: 10px; padding: 0px; }
         QGroupBox { border: 1px solid #c9d1db; border-radius: 4px; margin-top: 6px; }
@@ -338,9 +338,10 @@ void TForm1::buildChannelPage()
         *edits[i] = makeReadout(page, QStringLiteral("0.0dB"), 135 + 20 * i, i % 2 == 0 ? 185 : 169);
         (*edits[i])->setObjectName(QStringLiteral("Edit%1").arg(4 + i));
     }
-    // Band i's slider is centred at 149 + 20 i.
-    StaticText68 = new ScaleLabel(QString::fromLatin1(band_frequency_labels), 2, 20, page);
-    StaticText68->setGeometry(147, 48, 558, 14);
+    // Band i's slider is centred at 149 + 20 i; the label starts 10 pixels
+    // left of its design place so the first word is not cut off.
+    StaticText68 = new ScaleLabel(QString::fromLatin1(band_frequency_labels), 12, 20, page);
+    StaticText68->setGeometry(137, 48, 568, 14);
     StaticText68->setProperty("scale", true);
 
     QLabel** leftBand[5] = {&StaticText63, &StaticText64, &StaticText65, &StaticText66, &StaticText67};
