@@ -40,6 +40,8 @@ struct DownloadCase {
     Outcome outcome;
 };
 
+void PrintTo(const DownloadCase& c, std::ostream* os) { *os << c.name; }
+
 class DownloadVerdict : public ::testing::TestWithParam<DownloadCase> {};
 
 TEST_P(DownloadVerdict, JudgesOnlyThisDownloadsFailedSteps)
@@ -287,6 +289,8 @@ struct CommandCase {
     const char* ok;
     const char* fail;
 };
+
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
 
 class CommandByte : public ::testing::TestWithParam<CommandCase> {};
 

@@ -66,7 +66,8 @@ public:
     ScopedEnv(const char* name, const char* value) : m_name(name)
     {
         if (const char* old = std::getenv(name)) m_old = old, m_had = true;
-        ::setenv(name, value, 1);
+        if (value) ::setenv(name, value, 1);
+        else ::unsetenv(name);
     }
     ~ScopedEnv()
     {
@@ -85,6 +86,8 @@ private:
 TEST(SerialPortNames, NumberEnvironmentAndBoundPath)
 {
     ScopedEnv env("TK770_COM4", "/dev/ttyUSB0");
+    ScopedEnv none1("TK770_COM1", nullptr);
+    ScopedEnv none10("TK770_COM10", nullptr);
     QtSerialTransport t;
     t.bindPort(7, QStringLiteral("/tmp/sim-link"));
     struct Case {
