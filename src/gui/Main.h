@@ -178,6 +178,8 @@ public:
     void N22Click(QObject* sender);
     void N24Click(QObject* sender);
     void Endlish1Click(QObject* sender);
+    // Re-captions the window and every dialog in `Language` (MainLanguage.cpp).
+    void ApplyLanguage();
 
     // ---- the controls, under their designer names ----
     // Main area; suiForm1 is the themed frame's title strip

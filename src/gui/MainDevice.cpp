@@ -19,5 +19,3 @@ void TForm1::Image2MouseDown(QObject*) {}
 void TForm1::Image2MouseUp(QObject*) {}
 void TForm1::EQ3Click(QObject*) {}
 void TForm1::N22Click(QObject*) {}
-void TForm1::N24Click(QObject*) {}
-void TForm1::Endlish1Click(QObject*) {}
