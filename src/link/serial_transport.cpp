@@ -90,6 +90,11 @@ void QtSerialTransport::write(int port, std::span<const std::uint8_t> bytes)
     Port* p = slot(port);
     if (!p || !p->serial || bytes.empty()) return;
     QSerialPort& s = *p->serial;
+    // Whatever is still queued belongs to an earlier exchange (bytes to spare
+    // after a reply, the rest of a reply given up on); left there, it would
+    // be taken for the answer to this request.
+    s.readAll();
+    s.clear(QSerialPort::Input);
     if (s.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) < 0) return;
     QDeadlineTimer deadline(write_wait_ms);
     while (s.bytesToWrite() > 0 && !deadline.hasExpired()) {

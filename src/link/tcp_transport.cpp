@@ -76,6 +76,13 @@ void QtTcpTransport::send(std::span<const std::uint8_t> bytes)
 {
     if (!isOpen()) fail(m_socket ? m_socket->errorString() : QStringLiteral("Not connected to the processor"));
     QTcpSocket& s = *m_socket;
+    // Bytes still queued belong to an earlier exchange (surplus after a
+    // reply, the part of a reply that came too late); left there, they would
+    // be taken for the answer to this request.
+    do {
+        s.readAll();
+    } while (s.waitForReadyRead(0));
+    if (!isOpen()) fail(s.errorString());
     if (s.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) < 0)
         fail(s.errorString());
     QDeadlineTimer deadline(m_replyWaitMs);
