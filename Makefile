@@ -36,8 +36,8 @@ run:
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 # Reports also go to files: the simulator and the command-line tool run as
 # child processes whose stderr the tests do not always show, so any report
-# file left after the run fails it. The same options are set for ctest by
-# cmake/Layers.cmake; here they cover test discovery during the build.
+# file left after the run fails it. ctest hands this environment on to every
+# test and the build uses it when it lists the tests.
 SAN_BUILD ?= build-asan
 SAN_LOGS = $(CURDIR)/$(SAN_BUILD)/sanitizer-logs
 SAN_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:log_path=$(SAN_LOGS)/asan \
