@@ -22,7 +22,8 @@
 
 namespace {
 
-QString u8(const char* s) { return QString::fromUtf8(s); }
+// Compared as UTF-8 so a failure prints the texts rather than UTF-16 units.
+std::string str(const QString& s) { return s.toStdString(); }
 
 const QColor pure_red(255, 0, 0);
 const QColor pure_black(0, 0, 0);
@@ -254,7 +255,7 @@ TEST_F(LanguageSwitch, EveryNamedControlToEnglishAndBack)
              "软件版本： V2.2   09-11-04", "软件版本： V2.2   09-11-04");
 
     auto expectAll = [&](const char* CaptionCase::*column, const char* when) {
-        for (const auto& c : cases) EXPECT_EQ(c.text(), u8(c.*column)) << when << ": " << c.control;
+        for (const auto& c : cases) EXPECT_EQ(str(c.text()), c.*column) << when << ": " << c.control;
     };
     expectAll(&CaptionCase::startup, "start-up");
     toEnglish();
@@ -279,9 +280,9 @@ TEST_F(LanguageSwitch, TitleKeepsTheProjectFileName)
     form.N5Click();
     ASSERT_EQ(form.currentFileName(), path);
     toEnglish();
-    EXPECT_EQ(form.windowTitle(), QStringLiteral("High Performance Cine Audio Processor   ") + path);
+    EXPECT_EQ(str(form.windowTitle()), "High Performance Cine Audio Processor   " + str(path));
     toChinese();
-    EXPECT_EQ(form.windowTitle(), u8("高精度影院音频处理器   ") + path);
+    EXPECT_EQ(str(form.windowTitle()), "高精度影院音频处理器   " + str(path));
 }
 
 TEST_F(LanguageSwitch, SendsNothingAndLeavesImageAndSelectionsAlone)
@@ -326,7 +327,8 @@ TEST_F(LanguageSwitch, PolarityButtonsNameTheirOwnChannelsState)
         language == 1 ? toEnglish() : toChinese();
         for (int ch = 0; ch < 8; ++ch) {
             const bool inverted = (0b1010'0101 >> ch) & 1;
-            EXPECT_EQ(form.PolarityButtons[ch]->text(), u8(names[inverted])) << "language " << language << " channel " << ch;
+            EXPECT_EQ(str(form.PolarityButtons[ch]->text()), names[inverted])
+                << "language " << language << " channel " << ch;
             EXPECT_EQ(textColour(form.PolarityButtons[ch]), inverted ? pure_red : pure_black) << "channel " << ch;
         }
     }
@@ -352,10 +354,10 @@ TEST_F(LanguageSwitch, FadeTimeBoxKeepsItsChoice)
         refreshFromImage();
         toEnglish();
         EXPECT_EQ(form.ComboBox1->currentIndex(), c.index) << c.fadeTime;
-        EXPECT_EQ(form.ComboBox1->currentText(), u8(c.english)) << c.fadeTime;
+        EXPECT_EQ(str(form.ComboBox1->currentText()), c.english) << c.fadeTime;
         toChinese();
         EXPECT_EQ(form.ComboBox1->currentIndex(), c.index) << c.fadeTime;
-        EXPECT_EQ(form.ComboBox1->currentText(), u8(c.chinese)) << c.fadeTime;
+        EXPECT_EQ(str(form.ComboBox1->currentText()), c.chinese) << c.fadeTime;
         EXPECT_EQ(form.image().fade_time, c.fadeTime);
     }
 }
@@ -380,8 +382,8 @@ TEST_F(LanguageSwitch, NonSyncAndAuxButtonsFollowTheirSources)
         form.image().nonsync_source = static_cast<std::uint8_t>(c.nonsync);
         form.image().aux_source = static_cast<std::uint8_t>(c.aux);
         c.language == 1 ? toEnglish() : toChinese();
-        EXPECT_EQ(form.suiButton3->text(), u8(c.nonsyncText)) << c.nonsync << ' ' << c.language;
-        EXPECT_EQ(form.suiButton4->text(), u8(c.auxText)) << c.aux << ' ' << c.language;
+        EXPECT_EQ(str(form.suiButton3->text()), c.nonsyncText) << c.nonsync << ' ' << c.language;
+        EXPECT_EQ(str(form.suiButton4->text()), c.auxText) << c.aux << ' ' << c.language;
         EXPECT_EQ(form.suiRadioGroup1->itemIndex(), c.nonsync);
         EXPECT_EQ(form.suiRadioGroup2->itemIndex(), c.aux);
     }
@@ -390,11 +392,11 @@ TEST_F(LanguageSwitch, NonSyncAndAuxButtonsFollowTheirSources)
 TEST_F(LanguageSwitch, UnknownAuxSourceLeavesItsButtonCaptionAlone)
 {
     toEnglish();
-    ASSERT_EQ(form.suiButton4->text(), QStringLiteral("AUX Analog"));
+    ASSERT_EQ(str(form.suiButton4->text()), "AUX Analog");
     form.image().aux_source = 3;
     toChinese();
-    EXPECT_EQ(form.suiButton4->text(), QStringLiteral("AUX Analog"));
-    EXPECT_EQ(form.suiButton3->text(), u8("非同步模拟输入"));
+    EXPECT_EQ(str(form.suiButton4->text()), "AUX Analog");
+    EXPECT_EQ(str(form.suiButton3->text()), "非同步模拟输入");
 }
 
 TEST_F(LanguageSwitch, TestSignalBoxesShowTheChosenSignalInTheNewLanguage)
@@ -417,8 +419,9 @@ TEST_F(LanguageSwitch, TestSignalBoxesShowTheChosenSignalInTheNewLanguage)
         ASSERT_EQ(form.image().test_signal, c.signal);
         c.language == 1 ? toEnglish() : toChinese();
         for (QCheckBox* box : form.TestSignalBoxes)
-            EXPECT_EQ(box->text(), u8(c.channelLabel)) << c.signal << ' ' << c.language << ' ' << box->objectName().toStdString();
-        EXPECT_EQ(form.suiCheckBox14->text(), u8(c.eqPageLabel)) << c.signal << ' ' << c.language;
+            EXPECT_EQ(str(box->text()), c.channelLabel)
+                << c.signal << ' ' << c.language << ' ' << str(box->objectName());
+        EXPECT_EQ(str(form.suiCheckBox14->text()), c.eqPageLabel) << c.signal << ' ' << c.language;
     }
 }
 
@@ -443,11 +446,11 @@ TEST_F(LanguageSwitch, DeviceLinesLoseTheirValuesUntilTheNextDecode)
     };
     profile->decodeDeviceInformation();
     toEnglish();
-    for (const Line& l : lines) EXPECT_EQ(textOf(profile, l.control), u8(l.english)) << l.control;
+    for (const Line& l : lines) EXPECT_EQ(str(textOf(profile, l.control)), l.english) << l.control;
     // The next read decodes again: the values are back behind the Chinese
     // prefixes, English or not.
     profile->decodeDeviceInformation();
-    for (const Line& l : lines) EXPECT_EQ(textOf(profile, l.control), u8(l.decoded)) << l.control;
+    for (const Line& l : lines) EXPECT_EQ(str(textOf(profile, l.control)), l.decoded) << l.control;
 }
 
 }  // namespace
