@@ -269,6 +269,11 @@ private:
 
     // Writes `length` image bytes from `deviceAddress` while connected.
     void writeBlock(int deviceAddress, int length);
+    // Same with the store command (0x10), which the processor also commits.
+    void storeBlock(int deviceAddress, int length);
+    // Sends the unit that carries a control's change, with its own command,
+    // while connected (MainMaster.cpp).
+    void sendUnit(tk770::UnitKind kind, int index = 0);
     QString caption(int pair) const;
     void setCurrentFileName(const std::string& name);
 
