@@ -3,72 +3,97 @@
 
 #include "core/readout.h"
 
+namespace {
+// Sets `refreshing` for the rest of a handler and clears it on the way out,
+// also when a link failure ends the handler early, so a broken connection
+// cannot leave every guarded control dead.
+class RefreshingScope {
+public:
+    explicit RefreshingScope(int& flag) : m_flag(flag) { m_flag = 1; }
+    ~RefreshingScope() { m_flag = 0; }
+    RefreshingScope(const RefreshingScope&) = delete;
+    RefreshingScope& operator=(const RefreshingScope&) = delete;
+
+private:
+    int& m_flag;
+};
+}  // namespace
+
 void TForm1::TrackBar4Change(QObject* sender)
 {
     if (refreshing) return;
     const int b = tagOf(sender);
     // The channel comes from the tab control itself, not SelectedChannel.
     const int c = suiTabControl1->tabIndex();
-    if (c >= tk770::eq_channel_count || b < 0 || b >= tk770::band_count) return;
+    if (c < 0 || c >= tk770::eq_channel_count || b < 0 || b >= tk770::band_count) return;
     m_image.eq[c][b] = static_cast<std::int8_t>(60 - BandSliders[b]->value());
     BandTexts[b]->setText(QString::fromUtf8(tk770::gain_text(m_image.eq[c][b]).c_str()));
-    writeBlock(tk770::device_address_of(TK770_OFFSET(eq[c][b])), 1);
+    sendUnit(tk770::UnitKind::eq_band, c * tk770::band_count + b);
     ComputeSection(c, b, tk770::kind_band);
     DrawResponse();
 }
+
+// The tone handlers store their value, send the gain/turnover pair, and let
+// the tone refresh bring sliders, read-outs, shelves and curve back in step.
+// `refreshing` stays set across the write and the refresh so that the
+// sliders the refresh moves do not run their handlers again.
 
 void TForm1::TrackBar2Change(QObject*)
 {
     if (refreshing) return;
     const int c = SelectedChannel;
-    if (c >= tk770::eq_channel_count) return;
+    if (c < 0 || c >= tk770::eq_channel_count) return;
     m_image.tone[c].bass_gain = static_cast<std::int8_t>(60 - TrackBar2->value());
-    refreshing = 1;
+    RefreshingScope painting(refreshing);
+    sendUnit(tk770::UnitKind::bass, c);
     toneRefresh();
-    refreshing = 0;
 }
 
 void TForm1::TrackBar1Change(QObject*)
 {
     if (refreshing) return;
     const int c = SelectedChannel;
-    if (c >= tk770::eq_channel_count) return;
+    if (c < 0 || c >= tk770::eq_channel_count) return;
     m_image.tone[c].treble_gain = static_cast<std::int8_t>(60 - TrackBar1->value());
-    refreshing = 1;
+    RefreshingScope painting(refreshing);
+    sendUnit(tk770::UnitKind::treble, c);
     toneRefresh();
-    refreshing = 0;
 }
 
 void TForm1::TrackBar3Change(QObject*)
 {
     if (refreshing) return;
     const int c = SelectedChannel;
+    if (c < 0 || c > 7) return;
     if (c == 7) {
+        // On the SW page this slider is the low-pass frequency.
         m_image.sw_lpf_freq = static_cast<std::uint8_t>(TrackBar3->value());
-        refreshing = 1;
+        RefreshingScope painting(refreshing);
+        sendUnit(tk770::UnitKind::sw_lowpass);
         subwooferPageRefresh();
     } else {
         m_image.tone[c].bass_freq = static_cast<std::uint8_t>(TrackBar3->value());
-        refreshing = 1;
+        RefreshingScope painting(refreshing);
+        sendUnit(tk770::UnitKind::bass, c);
         toneRefresh();
     }
-    refreshing = 0;
 }
 
 void TForm1::TrackBar32Change(QObject*)
 {
     if (refreshing) return;
     const int c = SelectedChannel;
-    if (c >= tk770::eq_channel_count) return;
+    if (c < 0 || c >= tk770::eq_channel_count) return;
     m_image.tone[c].treble_freq = static_cast<std::uint8_t>(TrackBar32->value());
-    refreshing = 1;
+    RefreshingScope painting(refreshing);
+    sendUnit(tk770::UnitKind::treble, c);
     toneRefresh();
-    refreshing = 0;
 }
 
 void TForm1::suiButton22Click(QObject*)
 {
-    // Every slider that actually moves runs its own handler.
+    // Every slider that actually moves runs its own handler, which stores,
+    // sends and redraws; sliders already at 0 dB send nothing.
     if (SelectedChannel == 7) {
         TrackBar31->setValue(30);
         TrackBar35->setValue(30);
@@ -82,14 +107,18 @@ void TForm1::suiButton22Click(QObject*)
 void TForm1::suiCheckBox14Click(QObject*)
 {
     if (refreshing) return;
-    refreshing = 1;
+    RefreshingScope twin(refreshing);
     const int c = SelectedChannel;
-    if (suiCheckBox14->isChecked()) {
-        m_image.test_signal_flags |= BitMasks[c];
-        TestSignalBoxes[c]->setChecked(true);
-    } else {
-        m_image.test_signal_flags &= static_cast<std::uint8_t>(~BitMasks[c]);
-        TestSignalBoxes[c]->setChecked(false);
+    if (c >= 0 && c < tk770::channel_count) {
+        // The twin box in the output panel follows without running its own
+        // handler (refreshing is set).
+        if (suiCheckBox14->isChecked()) {
+            m_image.test_signal_flags |= BitMasks[c];
+            TestSignalBoxes[c]->setChecked(true);
+        } else {
+            m_image.test_signal_flags &= static_cast<std::uint8_t>(~BitMasks[c]);
+            TestSignalBoxes[c]->setChecked(false);
+        }
+        sendUnit(tk770::UnitKind::test_signal);
     }
-    refreshing = 0;
 }

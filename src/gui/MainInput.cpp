@@ -1,6 +1,6 @@
 // Input section handlers: format choice, input levels, preset boxes, source
-// choices and MIC routing. The processor writes join these with the link
-// commands.
+// choices and MIC routing. A running test signal locks the format buttons
+// and the source and routing groups, but not the Format menu.
 #include "gui/Main.h"
 
 #include "core/readout.h"
@@ -22,7 +22,10 @@ static void chooseFormat(TForm1& w, int f)
 void TForm1::suiButton1Click(QObject* sender)
 {
     if (m_image.test_signal_flags != 0) return;
-    chooseFormat(*this, tagOf(sender));
+    const int f = tagOf(sender);
+    if (f < 0 || f >= tk770::format_count) return;
+    chooseFormat(*this, f);
+    sendUnit(tk770::UnitKind::input_selection);
 }
 
 void TForm1::N81Click(QObject* sender)
@@ -31,7 +34,10 @@ void TForm1::N81Click(QObject* sender)
     // image has it before (and whether or not) the choice is taken.
     formatDisplayRefresh();
     if (refreshing) return;
-    chooseFormat(*this, tagOf(sender));
+    const int f = tagOf(sender);
+    if (f < 0 || f >= tk770::format_count) return;
+    chooseFormat(*this, f);
+    sendUnit(tk770::UnitKind::input_selection);
 }
 
 void TForm1::suiTrackBar1Change(QObject* sender)
@@ -42,6 +48,7 @@ void TForm1::suiTrackBar1Change(QObject* sender)
     const int p = InputLevelSliders[f]->value();
     m_image.input_level[f] = static_cast<std::uint8_t>(p);
     InputLevelTexts[f]->setText(QString::fromUtf8(tk770::level_text(p).c_str()));
+    sendUnit(tk770::UnitKind::input_levels);
 }
 
 void TForm1::suiCheckBox1Click(QObject* sender)
@@ -50,12 +57,15 @@ void TForm1::suiCheckBox1Click(QObject* sender)
     if (f < 0 || f >= tk770::format_count) return;
     if (PresetBoxes[f]->isChecked()) m_image.preset_flags |= BitMasks[f];
     else m_image.preset_flags &= static_cast<std::uint8_t>(~BitMasks[f]);
+    // No refreshing guard: a refresh that changes a box sends the flags too.
+    sendUnit(tk770::UnitKind::preset_flags);
 }
 
 void TForm1::suiRadioGroup1Click(QObject*)
 {
     if (m_image.test_signal_flags != 0) return;
     m_image.nonsync_source = static_cast<std::uint8_t>(suiRadioGroup1->itemIndex());
+    sendUnit(tk770::UnitKind::input_selection);
     formatDisplayRefresh();
 }
 
@@ -63,6 +73,7 @@ void TForm1::suiRadioGroup2Click(QObject*)
 {
     if (m_image.test_signal_flags != 0) return;
     m_image.aux_source = static_cast<std::uint8_t>(suiRadioGroup2->itemIndex());
+    sendUnit(tk770::UnitKind::input_selection);
     formatDisplayRefresh();
 }
 
@@ -73,4 +84,5 @@ void TForm1::suiCheckGroup1Click(QObject*)
     if (suiCheckGroup1->checked(0)) r |= 1;
     if (suiCheckGroup1->checked(1)) r |= 2;
     m_image.mic_routing = r;
+    sendUnit(tk770::UnitKind::mic_routing);
 }

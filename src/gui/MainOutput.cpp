@@ -8,6 +8,22 @@ QString qs(const std::string& s) { return QString::fromUtf8(s.c_str()); }
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 }  // namespace
 
+namespace {
+// Sets `refreshing` for the rest of a handler and clears it on the way out,
+// also when a link failure ends the handler early, so a broken connection
+// cannot leave every guarded control dead.
+class RefreshingScope {
+public:
+    explicit RefreshingScope(int& flag) : m_flag(flag) { m_flag = 1; }
+    ~RefreshingScope() { m_flag = 0; }
+    RefreshingScope(const RefreshingScope&) = delete;
+    RefreshingScope& operator=(const RefreshingScope&) = delete;
+
+private:
+    int& m_flag;
+};
+}  // namespace
+
 void TForm1::suiTrackBar6Change(QObject* sender)
 {
     if (refreshing) return;
@@ -15,6 +31,7 @@ void TForm1::suiTrackBar6Change(QObject* sender)
     if (ch < 0 || ch >= tk770::channel_count) return;
     m_image.output_gain[ch] = static_cast<std::uint8_t>(60 - OutputGainSliders[ch]->value());
     OutputGainTexts[ch]->setText(qs(tk770::output_gain_text(m_image.output_gain[ch])));
+    sendUnit(tk770::UnitKind::output_gain, ch);
 }
 
 void TForm1::TrackBar38Change(QObject* sender)
@@ -24,6 +41,7 @@ void TForm1::TrackBar38Change(QObject* sender)
     if (ch < 0 || ch >= tk770::channel_count) return;
     m_image.output_delay[ch] = static_cast<std::uint8_t>(200 - DelaySliders[ch]->value());
     DelayTexts[ch]->setText(qs(tk770::delay_text(m_image.output_delay[ch])));
+    sendUnit(tk770::UnitKind::output_delay, ch);
 }
 
 void TForm1::suiButton14Click(QObject* sender)
@@ -34,6 +52,7 @@ void TForm1::suiButton14Click(QObject* sender)
     const bool inverted = (m_image.polarity_flags & BitMasks[ch]) != 0;
     PolarityButtons[ch]->setText(caption(inverted ? tk770::pair_polarity_inverted : tk770::pair_polarity_normal));
     setFontColor(PolarityButtons[ch], inverted ? 255 : 0);
+    sendUnit(tk770::UnitKind::polarity);
 }
 
 void TForm1::suiButton6Click(QObject* sender)
@@ -42,19 +61,22 @@ void TForm1::suiButton6Click(QObject* sender)
     if (ch < 0 || ch >= tk770::channel_count) return;
     m_image.mute_flags ^= BitMasks[ch];
     setFontColor(MuteButtons[ch], (m_image.mute_flags & BitMasks[ch]) ? 255 : 0);
+    sendUnit(tk770::UnitKind::mute);
 }
 
 void TForm1::suiCheckBox6Click(QObject* sender)
 {
     if (refreshing) return;
-    refreshing = 1;
+    RefreshingScope twin(refreshing);
     const int ch = tagOf(sender);
     if (ch >= 0 && ch < tk770::channel_count) {
         if (TestSignalBoxes[ch]->isChecked()) m_image.test_signal_flags |= BitMasks[ch];
         else m_image.test_signal_flags &= static_cast<std::uint8_t>(~BitMasks[ch]);
+        // The EQ page's twin box shows the selected channel; its handler
+        // does nothing while refreshing is set.
         suiCheckBox14->setChecked((m_image.test_signal_flags & BitMasks[SelectedChannel]) != 0);
+        sendUnit(tk770::UnitKind::test_signal);
     }
-    refreshing = 0;
 }
 
 void TForm1::suiRadioGroup3Click(QObject*)
@@ -65,4 +87,5 @@ void TForm1::suiRadioGroup3Click(QObject*)
     const QString label = qs(tk770::signal_label(s, Language));
     suiCheckBox14->setText(label);
     for (QCheckBox* b : TestSignalBoxes) b->setText(label);
+    sendUnit(tk770::UnitKind::test_signal);
 }
