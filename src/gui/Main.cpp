@@ -169,6 +169,7 @@ TForm1::TForm1(const QString& tcpHost, QWidget* parent) : QWidget(parent), m_hos
     // Design values are in place; from here on every change runs a handler.
     connectHandlers();
     FormCreate();
+    createDevicePartsAndDialogs();
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect avail = screen->availableGeometry();
@@ -721,17 +722,19 @@ void TForm1::connectHandlers()
 {
     // Sliders, check boxes and groups report value changes, which code
     // raises too; push buttons and menu items report the operator's click.
+    // Every handler runs inside the command guard: nothing may be thrown
+    // through a signal.
     auto onValue = [this](QSlider* s, void (TForm1::*h)(QObject*)) {
-        connect(s, &QSlider::valueChanged, this, [this, s, h] { (this->*h)(s); });
+        connect(s, &QSlider::valueChanged, this, [this, s, h] { runGuarded([=, this] { (this->*h)(s); }); });
     };
     auto onToggle = [this](QCheckBox* b, void (TForm1::*h)(QObject*)) {
-        connect(b, &QCheckBox::toggled, this, [this, b, h] { (this->*h)(b); });
+        connect(b, &QCheckBox::toggled, this, [this, b, h] { runGuarded([=, this] { (this->*h)(b); }); });
     };
     auto onClick = [this](QPushButton* b, void (TForm1::*h)(QObject*)) {
-        connect(b, &QPushButton::clicked, this, [this, b, h] { (this->*h)(b); });
+        connect(b, &QPushButton::clicked, this, [this, b, h] { runGuarded([=, this] { (this->*h)(b); }); });
     };
     auto onMenu = [this](QAction* a, void (TForm1::*h)(QObject*)) {
-        connect(a, &QAction::triggered, this, [this, a, h] { (this->*h)(a); });
+        connect(a, &QAction::triggered, this, [this, a, h] { runGuarded([=, this] { (this->*h)(a); }); });
     };
 
     for (QPushButton* b : {suiButton1, suiButton2, suiButton3, suiButton4, suiButton5})
@@ -740,11 +743,11 @@ void TForm1::connectHandlers()
         onValue(s, &TForm1::suiTrackBar1Change);
     for (QCheckBox* b : {suiCheckBox1, suiCheckBox2, suiCheckBox3, suiCheckBox4, suiCheckBox5})
         onToggle(b, &TForm1::suiCheckBox1Click);
-    connect(suiRadioGroup1, &RadioGroup::itemIndexChanged, this, [this] { suiRadioGroup1Click(suiRadioGroup1); });
-    connect(suiRadioGroup2, &RadioGroup::itemIndexChanged, this, [this] { suiRadioGroup2Click(suiRadioGroup2); });
-    connect(suiCheckGroup1, &CheckGroup::itemToggled, this, [this] { suiCheckGroup1Click(suiCheckGroup1); });
+    connect(suiRadioGroup1, &RadioGroup::itemIndexChanged, this, [this] { runGuarded([this] { suiRadioGroup1Click(suiRadioGroup1); }); });
+    connect(suiRadioGroup2, &RadioGroup::itemIndexChanged, this, [this] { runGuarded([this] { suiRadioGroup2Click(suiRadioGroup2); }); });
+    connect(suiCheckGroup1, &CheckGroup::itemToggled, this, [this] { runGuarded([this] { suiCheckGroup1Click(suiCheckGroup1); }); });
 
-    connect(suiTabControl1->tabs(), &QTabBar::currentChanged, this, [this] { suiTabControl1Change(suiTabControl1); });
+    connect(suiTabControl1->tabs(), &QTabBar::currentChanged, this, [this] { runGuarded([this] { suiTabControl1Change(suiTabControl1); }); });
     for (QSlider* s : {TrackBar4,  TrackBar5,  TrackBar6,  TrackBar7,  TrackBar8,  TrackBar9,  TrackBar10,
                        TrackBar11, TrackBar12, TrackBar13, TrackBar14, TrackBar15, TrackBar16, TrackBar17,
                        TrackBar18, TrackBar19, TrackBar20, TrackBar21, TrackBar22, TrackBar23, TrackBar24,
@@ -764,7 +767,7 @@ void TForm1::connectHandlers()
     onValue(TrackBar34, &TForm1::TrackBar36Change);
     onValue(TrackBar36, &TForm1::TrackBar36Change);
     onToggle(suiCheckBox15, &TForm1::suiCheckBox15Click);
-    connect(suiRadioGroup4, &RadioGroup::itemIndexChanged, this, [this] { suiCheckBox15Click(suiRadioGroup4); });
+    connect(suiRadioGroup4, &RadioGroup::itemIndexChanged, this, [this] { runGuarded([this] { suiCheckBox15Click(suiRadioGroup4); }); });
 
     for (QSlider* s : {suiTrackBar6, suiTrackBar7, suiTrackBar8, suiTrackBar9,
                        suiTrackBar10, suiTrackBar11, suiTrackBar12, suiTrackBar13})
@@ -780,12 +783,12 @@ void TForm1::connectHandlers()
     for (QCheckBox* b : {suiCheckBox6, suiCheckBox7, suiCheckBox8, suiCheckBox9,
                          suiCheckBox10, suiCheckBox11, suiCheckBox12, suiCheckBox13})
         onToggle(b, &TForm1::suiCheckBox6Click);
-    connect(suiRadioGroup3, &RadioGroup::itemIndexChanged, this, [this] { suiRadioGroup3Click(suiRadioGroup3); });
+    connect(suiRadioGroup3, &RadioGroup::itemIndexChanged, this, [this] { runGuarded([this] { suiRadioGroup3Click(suiRadioGroup3); }); });
 
     onValue(suiTrackBar14, &TForm1::suiTrackBar14Change);
     // Only the operator's choice counts: selecting an item from code (the
     // refresh) must run nothing.
-    connect(ComboBox1, &QComboBox::activated, this, [this] { ComboBox1Change(ComboBox1); });
+    connect(ComboBox1, &QComboBox::activated, this, [this] { runGuarded([this] { ComboBox1Change(ComboBox1); }); });
     onClick(suiButton23, &TForm1::suiButton23Click);
 
     onMenu(N2, &TForm1::N2Click);
@@ -809,7 +812,7 @@ void TForm1::connectHandlers()
     onMenu(N22, &TForm1::N22Click);
     onMenu(N24, &TForm1::N24Click);
     onMenu(Endlish1, &TForm1::Endlish1Click);
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(Timer1); });
+    connect(Timer1, &QTimer::timeout, this, [this] { runGuarded([this] { Timer1Timer(Timer1); }); });
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)

@@ -36,6 +36,17 @@
 #include <optional>
 #include <string>
 
+class TForm4;
+class TForm5;
+class TForm6;
+class TForm7;
+class TForm8;
+class QtSerialTransport;
+class QtTcpTransport;
+namespace tk770 {
+class DeviceSequences;
+}
+
 class TForm1 : public QWidget, public tk770::StatusSink {
     Q_OBJECT
 public:
@@ -169,6 +180,32 @@ public:
     void N6Click(QObject* sender);
     void N27Click(QObject* sender);
 
+    // ---- the command guard (MainDevice.cpp) ----
+    // Every handler runs inside it. A failure of the TCP connection ends the
+    // command that was running: handlers nested through control changes are
+    // skipped from then on, the outer command stops at its next check, and
+    // the error text is shown once the outermost handler has returned.
+    // False when the command was stopped.
+    bool runGuarded(const std::function<void()>& body);
+    bool commandStopped() const { return m_commandStopped; }
+    // Shows the error text; a message box unless replaced (tests).
+    using ErrorReporter = std::function<void(const QString& text)>;
+    void setErrorReporter(ErrorReporter reporter) { m_reportError = std::move(reporter); }
+    // TCPClient1, the serial ports and the whole-device sequences.
+    QtTcpTransport& tcpClient() { return *m_tcpClient; }
+    QtSerialTransport& serialPorts() { return *m_serialPorts; }
+    tk770::DeviceSequences& sequences() { return *m_sequences; }
+    int tcpPort() const { return m_tcpPort; }
+    void setTcpPort(int port) { m_tcpPort = port; }
+    TForm4* eqCopyDialog() const { return m_form4; }
+    TForm5* profileDialog() const { return m_form5; }
+    TForm6* networkDialog() const { return m_form6; }
+    TForm7* deviceIpDialog() const { return m_form7; }
+    TForm8* serialNumberDialog() const { return m_form8; }
+    int longPressTicks() const { return m_longPressTicks; }
+    // The test-signal controls back to pink noise, every box unchecked.
+    void resetTestSignals();
+
     // ---- dialogs, language ----
     void IP1Click(QObject* sender);
     void Timer1Timer(QObject* sender);
@@ -292,4 +329,22 @@ private:
     DialogRunner m_runDialog;
     int m_drawCount = 0;
     tk770::GraphRaster m_raster;
+
+    // Link parts and dialogs (MainDevice.cpp), made once at start-up.
+    void createDevicePartsAndDialogs();
+    void stopIfCommandStopped();
+    std::shared_ptr<QtSerialTransport> m_serialPorts;
+    std::shared_ptr<QtTcpTransport> m_tcpClient;
+    std::shared_ptr<tk770::DeviceSequences> m_sequences;
+    int m_tcpPort = tk770::tcp_port;
+    TForm4* m_form4 = nullptr;
+    TForm5* m_form5 = nullptr;
+    TForm6* m_form6 = nullptr;
+    TForm7* m_form7 = nullptr;
+    TForm8* m_form8 = nullptr;
+    int m_longPressTicks = 0;
+    int m_guardDepth = 0;
+    bool m_commandStopped = false;
+    QString m_stopText;
+    ErrorReporter m_reportError;
 };
