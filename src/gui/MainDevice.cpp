@@ -117,6 +117,13 @@ void TForm1::createDevicePartsAndDialogs()
     m_form6 = new TForm6(m_sequences.get(), this);
     m_form7 = new TForm7(device_ip_text, [this](const QString& host) { m_tcpHost = host; }, this);
     m_form8 = new TForm8(m_sequences.get(), this);
+
+    // The copy writes while connected, so over TCP it can fail like any
+    // handler of the window: it runs inside the same guard.
+    if (auto* copy = m_form4->findChild<QPushButton*>(QStringLiteral("suiButton1"))) {
+        QObject::disconnect(copy, &QPushButton::clicked, m_form4, &TForm4::suiButton1Click);
+        connect(copy, &QPushButton::clicked, m_form4, [this] { runGuarded([this] { m_form4->suiButton1Click(); }); });
+    }
 }
 
 void TForm1::resetTestSignals()

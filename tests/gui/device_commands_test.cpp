@@ -404,6 +404,22 @@ TEST_F(DeviceCommands, GuardShowsOnlyTheFirstFailureOnceTheOutermostReturns)
     EXPECT_EQ(innerRuns, 1);
 }
 
+TEST_F(DeviceCommands, EqCopyOverABrokenConnectionStopsAtTheFirstWrite)
+{
+    useTcp(1);
+    tcp.throwAt = 1;
+    TForm4* dialog = form.eqCopyDialog();
+    dialog->setSourceChannel(0);
+    dialog->setDestination(1, true);
+    dialog->setDestination(6, true);
+    auto* copy = dialog->findChild<QPushButton*>(QStringLiteral("suiButton1"));
+    ASSERT_NE(copy, nullptr);
+    copy->click();
+    EXPECT_EQ(tcp.sends, 1);
+    EXPECT_EQ(reported.size(), 1);
+    EXPECT_EQ(form.linkState().connected, 1);
+}
+
 // ---------------------------------------------------------------- dialogs
 
 TEST_F(DeviceCommands, MenuCommandsShowTheirDialogsModeless)
