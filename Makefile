@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all bootstrap configure build test bench clean test-sanitize fuzz fuzz-ci run
+.PHONY: all bootstrap configure build test bench clean test-sanitize fuzz fuzz-ci run soak
 
 all: build
 
@@ -19,13 +19,20 @@ build: configure
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 
+# Runs every benchmark program, then prints the table of figures against
+# their goals and writes it to docs/performance.md.
 bench: build
-	@for b in $(BUILD)/bench/*; do \
-		if [ -f "$$b" ] && [ -x "$$b" ]; then echo "== $$(basename $$b)"; "$$b" || exit 1; fi; \
-	done
+	@scripts/bench-report $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
+
+# The real window, offscreen, against a simulator that misbehaves at random,
+# then a clean download and read-back. Bounded by time and events; not in CI.
+SOAK_SECONDS ?= 120
+SOAK_EVENTS ?= 200000
+soak: build
+	@$(BUILD)/bin/tk770-soak --seconds $(SOAK_SECONDS) --events $(SOAK_EVENTS)
 
 # The panel against the simulator; says so and fails when there is no display.
 run:

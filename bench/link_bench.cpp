@@ -1,0 +1,109 @@
+// The whole-device sequences against the simulated processor: a full read
+// and a full download over loopback TCP, and a full read over a pty paced
+// at the real line rate (38,400 baud), whose floor is the line time itself.
+#include "../tests/link/sim_process.h"
+#include "link/sequences.h"
+#include "link/serial_transport.h"
+#include "link/tcp_transport.h"
+
+#include <QCoreApplication>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+using tk770::testing::SimProcess;
+
+struct Quiet : tk770::StatusSink {
+    void set_message_text(std::string_view) override {}
+    void set_link_text(std::string_view) override {}
+};
+
+struct TcpRig {
+    SimProcess sim;
+    QtTcpTransport tcp;
+    tk770::LinkState state;
+    Quiet quiet;
+    tk770::ParameterImage image{};
+    tk770::DeviceLink link{state, nullptr, &tcp, &quiet};
+    tk770::DeviceSequences sequences{link, image};
+
+    bool start(benchmark::State& s)
+    {
+        if (!sim.start(SimProcess::tcpArgs())) {
+            s.SkipWithError(qPrintable(sim.error()));
+            return false;
+        }
+        tcp.connect(sim.tcpHost(), sim.tcpPort());
+        state.network_mode = 1;
+        state.connected = 1;
+        image.reset_to_defaults();
+        return true;
+    }
+};
+
+void BM_TcpFullRead(benchmark::State& state)
+{
+    TcpRig rig;
+    if (!rig.start(state)) return;
+    for (auto _ : state) {
+        if (rig.sequences.full_read() != 0) {
+            state.SkipWithError("a read failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_TcpFullRead)->Unit(benchmark::kMillisecond);
+
+void BM_TcpFullDownload(benchmark::State& state)
+{
+    TcpRig rig;
+    if (!rig.start(state)) return;
+    for (auto _ : state) {
+        if (rig.sequences.download_all() != tk770::Outcome::succeeded) {
+            state.SkipWithError("the download failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_TcpFullDownload)->Unit(benchmark::kMillisecond);
+
+// 19 requests of 7 bytes and replies of N + 7 bytes, ten bits a byte.
+constexpr int full_read_line_bytes = 19 * 7 + (tk770::image_size + 19 * 7);
+
+void BM_SerialFullReadAtLineRate(benchmark::State& state)
+{
+    SimProcess sim;
+    if (!sim.start(sim.ptyArgs() + QStringList{QStringLiteral("--line-rate")})) {
+        state.SkipWithError(qPrintable(sim.error()));
+        return;
+    }
+    QtSerialTransport serial;
+    serial.bindPort(1, sim.ptyPath());
+    tk770::LinkState link_state;
+    link_state.serial_port = 1;
+    Quiet quiet;
+    tk770::ParameterImage image{};
+    tk770::DeviceLink link{link_state, &serial, nullptr, &quiet};
+    tk770::DeviceSequences sequences{link, image};
+    sequences.open_serial_port();
+    for (auto _ : state) {
+        if (sequences.full_read() != 0) {
+            state.SkipWithError("a read failed");
+            break;
+        }
+    }
+    state.counters["line_time_ms"] = 1000.0 * full_read_line_bytes / 3840.0;
+}
+BENCHMARK(BM_SerialFullReadAtLineRate)->Iterations(5)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
