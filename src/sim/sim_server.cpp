@@ -26,7 +26,9 @@ namespace {
 // A partial frame older than this is given up: the link's own read time-out
 // (200 ms) has long run out, and its next request must not be glued to it.
 constexpr int pty_idle_ms = 500;
-constexpr int pace_tick_ms = 10;
+// A real line hands over each byte as it completes; a coarse tick would hold
+// the tail of every reply back by up to a tick, so pace in millisecond steps.
+constexpr int pace_tick_ms = 1;
 // Replies nobody reads must not grow without bound.
 constexpr qsizetype pty_queue_limit = 64 * 1024;
 
@@ -327,6 +329,7 @@ bool SimServer::openPty(QString& error)
 
     m_paceTimer = new QTimer(this);
     m_paceTimer->setInterval(pace_tick_ms);
+    m_paceTimer->setTimerType(Qt::PreciseTimer);
     connect(m_paceTimer, &QTimer::timeout, this, &SimServer::onPaceTick);
     return true;
 }
