@@ -131,6 +131,14 @@ const std::vector<HandlerCase> cases = {
 
 enum class Mode { connected, disconnected, refreshing };
 
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const HandlerCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(Mode m, std::ostream* os)
+{
+    static const char* const modes[] = {"connected", "disconnected", "refreshing"};
+    *os << modes[static_cast<int>(m)];
+}
+
 class HandlerFrames : public HandlerWindow, public ::testing::WithParamInterface<std::tuple<HandlerCase, Mode>> {};
 
 TEST_P(HandlerFrames, ImageReadoutAndFrame)

@@ -21,6 +21,8 @@ struct FlatCase {
     std::vector<Bytes> expected;
 };
 
+void PrintTo(const FlatCase& c, std::ostream* os) { *os << c.name; }
+
 class Flat : public HandlerWindow, public ::testing::WithParamInterface<FlatCase> {};
 
 TEST_P(Flat, SendsOnlyWhatMoves)
@@ -79,6 +81,8 @@ struct TwinCase {
     bool pageBox;           // suiCheckBox14 afterwards
     std::vector<Bytes> expected;
 };
+
+void PrintTo(const TwinCase& c, std::ostream* os) { *os << c.name; }
 
 class TestSignalTwins : public HandlerWindow, public ::testing::WithParamInterface<TwinCase> {};
 
@@ -148,6 +152,8 @@ struct LockCase {
     std::vector<Bytes> expected;  // empty: the control is locked
 };
 
+void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
+
 class TestSignalLock : public HandlerWindow, public ::testing::WithParamInterface<LockCase> {};
 
 TEST_P(TestSignalLock, InputControlsWaitForTheSignalToStop)
@@ -206,6 +212,8 @@ struct RefreshCase {
     std::function<void(tk770::ParameterImage&)> change;
     std::vector<Bytes> expected;
 };
+
+void PrintTo(const RefreshCase& c, std::ostream* os) { *os << c.name; }
 
 class WritesDuringRefresh : public HandlerWindow, public ::testing::WithParamInterface<RefreshCase> {};
 
@@ -318,6 +326,8 @@ struct ToggleCase {
     std::uint8_t bit;
 };
 
+void PrintTo(const ToggleCase& c, std::ostream* os) { *os << c.name; }
+
 class Toggles : public HandlerWindow, public ::testing::WithParamInterface<ToggleCase> {};
 
 TEST_P(Toggles, TwoClicksRestoreTheByteAndSendTwice)
@@ -380,6 +390,8 @@ struct FailureCase {
     int position;
     void (TForm1::*handler)(QObject*);
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class FailingWrite : public HandlerWindow, public ::testing::WithParamInterface<FailureCase> {};
 
