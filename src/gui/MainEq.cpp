@@ -1,23 +1,11 @@
 // Graphic EQ and tone handlers of the channel page.
 #include "gui/Main.h"
+#include "gui/MainSupport.h"
 
 #include "core/readout.h"
 
-namespace {
-// Sets `refreshing` for the rest of a handler and clears it on the way out,
-// also when a link failure ends the handler early, so a broken connection
-// cannot leave every guarded control dead.
-class RefreshingScope {
-public:
-    explicit RefreshingScope(int& flag) : m_flag(flag) { m_flag = 1; }
-    ~RefreshingScope() { m_flag = 0; }
-    RefreshingScope(const RefreshingScope&) = delete;
-    RefreshingScope& operator=(const RefreshingScope&) = delete;
-
-private:
-    int& m_flag;
-};
-}  // namespace
+using gui::qs;
+using gui::RefreshingScope;
 
 void TForm1::TrackBar4Change(QObject* sender)
 {

@@ -3,6 +3,7 @@
 // pass only replaces texts; the image, the selections and the device are
 // left alone (the format refresh it runs re-applies the image's own values).
 #include "gui/Main.h"
+#include "gui/MainSupport.h"
 
 #include "gui/Eqcopy.h"
 #include "gui/Equip.h"
@@ -11,9 +12,9 @@
 
 #include <QApplication>
 
-namespace {
+using gui::qs;
 
-QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+namespace {
 
 // The dialogs live from start-up to exit, owned either by the main window
 // or by the program entry; hidden ones are re-captioned too, so they open

@@ -1,28 +1,11 @@
 // Output section handlers: gain, delay, polarity, mute, test signals.
 #include "gui/Main.h"
+#include "gui/MainSupport.h"
 
 #include "core/readout.h"
 
-namespace {
-QString qs(const std::string& s) { return QString::fromUtf8(s.c_str()); }
-QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-}  // namespace
-
-namespace {
-// Sets `refreshing` for the rest of a handler and clears it on the way out,
-// also when a link failure ends the handler early, so a broken connection
-// cannot leave every guarded control dead.
-class RefreshingScope {
-public:
-    explicit RefreshingScope(int& flag) : m_flag(flag) { m_flag = 1; }
-    ~RefreshingScope() { m_flag = 0; }
-    RefreshingScope(const RefreshingScope&) = delete;
-    RefreshingScope& operator=(const RefreshingScope&) = delete;
-
-private:
-    int& m_flag;
-};
-}  // namespace
+using gui::qs;
+using gui::RefreshingScope;
 
 void TForm1::suiTrackBar6Change(QObject* sender)
 {

@@ -5,12 +5,13 @@
 // stages that must not be taken for operator input set `refreshing` and
 // leave it set; the callers clear it (see each caller).
 #include "gui/Main.h"
+#include "gui/MainSupport.h"
 
 #include "core/readout.h"
 
-namespace {
+using gui::qs;
 
-QString qs(const std::string& s) { return QString::fromUtf8(s.c_str()); }
+namespace {
 
 constexpr int red = 255;
 constexpr int black = 0;

@@ -1,11 +1,10 @@
 // Subwoofer filter handlers of the filter panel.
 #include "gui/Main.h"
+#include "gui/MainSupport.h"
 
 #include "core/readout.h"
 
-namespace {
-QString qs(const std::string& s) { return QString::fromUtf8(s.c_str()); }
-}  // namespace
+using gui::qs;
 
 void TForm1::TrackBar31Change(QObject* sender)
 {
