@@ -474,6 +474,24 @@ TEST_F(ProjectCommands, OpenShowsTheProjectAndNamesTheWindow)
     EXPECT_STREQ(form.deviceIpText().data(), "10.1.2.3");
 }
 
+// The loaded project differs from the screen in an input level, a band, a
+// delay and the mutes; only the input-level slider's handler runs unguarded
+// during the open, so the levels unit is the one frame that goes out.
+TEST_F(ProjectCommands, OpenWhileConnectedWritesOnlyTheInputLevels)
+{
+    const QString file = path("live.qsdat");
+    writeProject(file);
+    answer = file;
+    connectSerial();
+    form.N3Click();
+
+    const std::vector<std::uint8_t> levels = withChecksum({0xCA, 0x06, 0x00, 0x00, 0x00, 0x05, 80, 33, 80, 80, 80});
+    ASSERT_EQ(serial.writes.size(), 1u);
+    EXPECT_EQ(serial.writes[0].bytes, levels);
+    EXPECT_EQ(form.image().input_level[1], 33);
+    EXPECT_EQ(form.image().eq[0][7], -40);
+}
+
 TEST_F(ProjectCommands, NewAfterOpenKeepsTheFieldsANewProjectLeaves)
 {
     std::strcpy(form.image().profile_text[2], "Hall 3");
