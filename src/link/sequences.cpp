@@ -164,18 +164,28 @@ Outcome DeviceSequences::tcp_connected(std::string_view host)
     return connect();
 }
 
-Outcome DeviceSequences::read_everything()
+// The full read as connect and read-all judge it: any failure counted since
+// the last reset drops the link; the device information is decoded only
+// from a complete read.
+bool DeviceSequences::read_and_judge()
 {
     LinkState& st = m_link.state();
-    st.error_count = 0;
     full_read();
-    if (st.error_count == 0 && m_hooks.decode_device_info) m_hooks.decode_device_info();
     if (st.error_count != 0) {
         st.connected = 0;
         message(text_connect_fail);
         link_text(text_not_connected);
-        return Outcome::failed;
+        return false;
     }
+    if (m_hooks.decode_device_info) m_hooks.decode_device_info();
+    return true;
+}
+
+Outcome DeviceSequences::read_everything()
+{
+    LinkState& st = m_link.state();
+    st.error_count = 0;
+    if (!read_and_judge()) return Outcome::failed;
     st.connected = 1;
     message(text_system_connected);
     link_text(text_connected);
@@ -200,14 +210,7 @@ Outcome DeviceSequences::read_all()
     if (st.connected == 0) return Outcome::skipped;
     // Not reset first: failures counted since the last reset (a parameter
     // write that failed on the serial port) fail this read too.
-    full_read();
-    if (st.error_count == 0 && m_hooks.decode_device_info) m_hooks.decode_device_info();
-    if (st.error_count != 0) {
-        st.connected = 0;
-        message(text_connect_fail);
-        link_text(text_not_connected);
-        return Outcome::failed;
-    }
+    if (!read_and_judge()) return Outcome::failed;
     message(text_load_success);
     refresh();
     return Outcome::succeeded;

@@ -119,6 +119,7 @@ public:
 
 private:
     Outcome read_everything();
+    bool read_and_judge();
     Outcome write_command_byte(int address, std::uint8_t value, std::string_view ok, std::string_view fail);
     void message(std::string_view text);
     void link_text(std::string_view text);
