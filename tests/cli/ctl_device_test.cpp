@@ -125,6 +125,8 @@ struct SetCase {
     QString frame;  // TCP request, hex, against the simulator's start-up memory
 };
 
+void PrintTo(const SetCase& c, std::ostream* os) { *os << c.field << "=" << c.value; }
+
 class SetSendsItsUnit : public DeviceTool, public testing::WithParamInterface<SetCase> {};
 
 TEST_P(SetSendsItsUnit, SendsExactlyTheControlsFrame)
@@ -228,6 +230,8 @@ struct CommandCase {
     const char* message;
 };
 
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.command; }
+
 class RegisterCommands : public DeviceTool, public testing::WithParamInterface<CommandCase> {};
 
 TEST_P(RegisterCommands, WriteTheirCommandByte)
@@ -292,6 +296,8 @@ struct SilentCase {
     QStringList command;
     const char* message;
 };
+
+void PrintTo(const SilentCase& c, std::ostream* os) { *os << c.what; }
 
 class SilentProcessor : public DeviceTool, public testing::WithParamInterface<SilentCase> {};
 

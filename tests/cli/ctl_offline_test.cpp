@@ -56,6 +56,8 @@ struct UsageCase {
     QStringList args;
 };
 
+void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.what; }
+
 class UsageErrors : public testing::TestWithParam<UsageCase> {};
 
 // The link options point at a port nobody listens on: a command that tried to
@@ -176,6 +178,8 @@ struct FileErrorCase {
     const char* message;
 };
 
+void PrintTo(const FileErrorCase& c, std::ostream* os) { *os << c.what; }
+
 class DumpFileErrors : public testing::TestWithParam<FileErrorCase> {};
 
 TEST_P(DumpFileErrors, ExitThreeWithTheFileMessage)
@@ -216,6 +220,8 @@ struct DiffCase {
     QByteArray ipB;
     QStringList lines;
 };
+
+void PrintTo(const DiffCase& c, std::ostream* os) { *os << c.what; }
 
 class ProjectDiff : public OfflineTool, public testing::WithParamInterface<DiffCase> {};
 
@@ -282,6 +288,8 @@ struct FlatCase {
     int channel;
     int row;
 };
+
+void PrintTo(const FlatCase& c, std::ostream* os) { *os << "channel " << c.channel << " on row " << c.row; }
 
 class FlatCurve : public OfflineTool, public testing::WithParamInterface<FlatCase> {};
 

@@ -16,6 +16,11 @@ struct CaptionCase {
     std::string_view text;
 };
 
+void PrintTo(const CaptionCase& c, std::ostream* os)
+{
+    *os << "pair " << c.pair << " language " << c.language;
+}
+
 class CaptionTextTest : public testing::TestWithParam<CaptionCase> {};
 
 // Blanks are part of the captions; these are the ones most easily lost.

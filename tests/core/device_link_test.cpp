@@ -113,6 +113,8 @@ struct FrameCase {
     Bytes expected;  // the frame on the wire
 };
 
+void PrintTo(const FrameCase& c, std::ostream* os) { *os << c.name; }
+
 class RequestFrameTest : public LinkFixture, public testing::WithParamInterface<FrameCase> {};
 
 TEST_P(RequestFrameTest, SendsTheFrameByteForByte)
@@ -192,6 +194,8 @@ struct ReadReplyCase {
     bool accepted;
 };
 
+void PrintTo(const ReadReplyCase& c, std::ostream* os) { *os << c.name; }
+
 class ReadReplyTest : public LinkFixture, public testing::WithParamInterface<ReadReplyCase> {};
 
 // A read of the four bytes 11 22 33 44.
@@ -250,6 +254,8 @@ struct AckCase {
     int error_count_after;  // starting from 5
     bool reports_not_connected;
 };
+
+void PrintTo(const AckCase& c, std::ostream* os) { *os << c.name; }
 
 class AckTest : public LinkFixture, public testing::WithParamInterface<AckCase> {};
 
@@ -354,6 +360,8 @@ struct TcpFailureCase {
     bool fail_send;  // else the reply never comes
 };
 
+void PrintTo(const TcpFailureCase& c, std::ostream* os) { *os << c.name; }
+
 class TcpFailureTest : public LinkFixture, public testing::WithParamInterface<TcpFailureCase> {};
 
 TEST_P(TcpFailureTest, LinkErrorPassesThroughAndChangesNothing)
@@ -403,6 +411,8 @@ struct BadRequestCase {
     int address;
     int length;
 };
+
+void PrintTo(const BadRequestCase& c, std::ostream* os) { *os << c.name; }
 
 class BadRequestTest : public LinkFixture, public testing::WithParamInterface<BadRequestCase> {};
 

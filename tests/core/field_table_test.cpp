@@ -16,6 +16,8 @@ struct RefCase {
     const char* canonical;  // expected name()
 };
 
+void PrintTo(const RefCase& c, std::ostream* os) { *os << c.text; }
+
 class FieldRefAccepted : public testing::TestWithParam<RefCase> {};
 
 TEST_P(FieldRefAccepted, ResolvesToTheStructOffset)
@@ -100,6 +102,12 @@ struct ValueCase {
     bool accepted;
     int number;  // expected when accepted
 };
+
+// Quoted, so blanks and empty texts stay visible in the case name.
+void PrintTo(const ValueCase& c, std::ostream* os)
+{
+    *os << c.field << "=" << testing::PrintToString(std::string(c.text));
+}
 
 class FieldValueParse : public testing::TestWithParam<ValueCase> {};
 
@@ -190,6 +198,8 @@ struct UnitCase {
     int length;
     WriteCommand command;
 };
+
+void PrintTo(const UnitCase& c, std::ostream* os) { *os << c.field; }
 
 class FieldSendUnit : public testing::TestWithParam<UnitCase> {};
 

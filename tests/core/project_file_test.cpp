@@ -129,6 +129,8 @@ struct ReadCase {
     bool loads_ip;
 };
 
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+
 // The magic followed by `size - 5` bytes of a pattern unlike the fixture's.
 std::vector<char> project_of_size(std::size_t size, const char* magic = "QSDAT")
 {

@@ -83,6 +83,8 @@ struct DesignFigure {
     double expected_db;
 };
 
+void PrintTo(const DesignFigure& c, std::ostream* os) { *os << c.name; }
+
 class SectionDesignTest : public testing::TestWithParam<DesignFigure> {};
 
 TEST_P(SectionDesignTest, MatchesFigure)
@@ -280,6 +282,8 @@ struct RowFigure {
     int point;
     int row;
 };
+
+void PrintTo(const RowFigure& c, std::ostream* os) { *os << c.name; }
 
 class CurveRowTest : public testing::TestWithParam<RowFigure> {};
 

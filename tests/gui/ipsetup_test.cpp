@@ -45,6 +45,8 @@ struct ReadCase {
     QStringList shown;  // the three boxes afterwards
 };
 
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+
 std::vector<std::uint8_t> goodReply()
 {
     return withChecksum({0xCA, 0x03, 0x01, 0x90, 0x00, 0x0C, 0xC0, 0xA8, 0x00, 0x08, 0xFF, 0xFF, 0xFF, 0x00, 0x0A,
@@ -114,6 +116,8 @@ struct RefusalCase {
     QString ip, mask, gateway;
     std::array<bool, 3> marks;
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 class IpsetupRefusalTest : public IpsetupTest, public testing::WithParamInterface<RefusalCase> {};
 

@@ -67,6 +67,8 @@ struct TypingCase {
     std::vector<std::uint8_t> field;  // the field's bytes up to and including its zero
 };
 
+void PrintTo(const TypingCase& c, std::ostream* os) { *os << c.name; }
+
 class ProfileTypingTest : public ProfileTest, public testing::WithParamInterface<TypingCase> {};
 
 TEST_P(ProfileTypingTest, FieldHoldsCp936TextOfAtMost39Bytes)

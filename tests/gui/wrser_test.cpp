@@ -41,6 +41,8 @@ struct SerialCase {
     std::vector<std::uint8_t> text;  // the 16 data bytes, leading part; the rest must be zero
 };
 
+void PrintTo(const SerialCase& c, std::ostream* os) { *os << c.name; }
+
 class WrserFrameTest : public WrserTest, public testing::WithParamInterface<SerialCase> {};
 
 TEST_P(WrserFrameTest, StoresSixteenTextBytesInOneFrame)

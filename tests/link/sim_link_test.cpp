@@ -23,6 +23,8 @@ struct NullStatus : StatusSink {
 
 enum class Wire { tcp, pty };
 
+void PrintTo(Wire w, std::ostream* os) { *os << (w == Wire::tcp ? "tcp" : "pty"); }
+
 // One simulator and the link that talks to it the way the window does.
 class SimLink {
 public:
