@@ -34,17 +34,23 @@ function(tk770_tests name)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${T_DEPS} GTest::gtest GTest::gmock)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
-  foreach(p IN LISTS T_PROGRAMS)
-    if(TARGET ${p})
-      string(TOUPPER ${p} macro)
-      string(REPLACE "-" "_" macro ${macro})
-      target_compile_definitions(${name} PRIVATE ${macro}_PATH="$<TARGET_FILE:${p}>")
-      add_dependencies(${name} ${p})
-    endif()
-  endforeach()
+  tk770_program_paths(${name} ${T_PROGRAMS})
   # ENVIRONMENT takes one variable only: gtest_discover_tests splits a list
   # into separate properties (which also swallowed the TIMEOUT after it).
   # Sanitizer options come from the caller's environment (make test-sanitize).
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 120)
+endfunction()
+
+# Hands a test or benchmark the absolute paths of the programs it starts, as
+# TK770_SIM_PATH, TK770CTL_PATH, …, and builds those programs first.
+function(tk770_program_paths target)
+  foreach(p IN LISTS ARGN)
+    if(TARGET ${p})
+      string(TOUPPER ${p} macro)
+      string(REPLACE "-" "_" macro ${macro})
+      target_compile_definitions(${target} PRIVATE ${macro}_PATH="$<TARGET_FILE:${p}>")
+      add_dependencies(${target} ${p})
+    endif()
+  endforeach()
 endfunction()
