@@ -152,6 +152,9 @@ WriteUnit write_unit(UnitKind kind, int index = 0);
 // Device command registers outside the image.
 inline constexpr int command_register = 0x15E;   // 2 save to memory, 1 back up to IC card
 inline constexpr int restart_register = 0x15F;   // 2 restart
+inline constexpr std::uint8_t command_save_to_memory = 0x02;
+inline constexpr std::uint8_t command_backup_ic = 0x01;
+inline constexpr std::uint8_t command_restart = 0x02;
 inline constexpr int network_block_address = 0x190;
 inline constexpr int network_block_size = 12;
 inline constexpr int serial_number_address = 0x344;

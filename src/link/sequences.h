@@ -18,9 +18,6 @@
 
 namespace tk770 {
 
-inline constexpr std::uint8_t command_save_to_memory = 0x02;
-inline constexpr std::uint8_t command_backup_ic = 0x01;
-inline constexpr std::uint8_t command_restart = 0x02;
 // Over TCP the restart acknowledgement may take as long as the serial port
 // is allowed to wait for it, and then some.
 inline constexpr int restart_reply_wait_ms = 15000;

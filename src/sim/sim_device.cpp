@@ -38,7 +38,7 @@ RequestError parseRequest(Framing framing, std::span<const std::uint8_t> frame, 
     std::size_t head = 0;
     if (framing == Framing::serial) {
         if (frame.empty()) return RequestError::incomplete;
-        if (frame[0] != sim_lead_byte) return RequestError::bad_lead;
+        if (frame[0] != serial_lead_byte) return RequestError::bad_lead;
         head = 1;
     }
     if (frame.size() < head + 5) return RequestError::incomplete;
@@ -66,7 +66,7 @@ namespace {
 std::vector<std::uint8_t> header(Framing framing, std::uint8_t cmd, int address, int length)
 {
     std::vector<std::uint8_t> out;
-    if (framing == Framing::serial) out.push_back(sim_lead_byte);
+    if (framing == Framing::serial) out.push_back(serial_lead_byte);
     out.push_back(cmd);
     out.push_back(static_cast<std::uint8_t>(address >> 8));
     out.push_back(static_cast<std::uint8_t>(address));
@@ -157,19 +157,19 @@ void SimDevice::runCommandRegisters(int address, int length, bool stored, Outcom
         m_working[r] = 0;
         if (stored) m_nonvolatile[r] = 0;
     };
-    if (covers(sim_command_register)) {
-        const auto code = m_working[sim_command_register];
-        if (code == sim_save_code) {
-            take(sim_command_register);
+    if (covers(command_register)) {
+        const auto code = m_working[command_register];
+        if (code == command_save_to_memory) {
+            take(command_register);
             m_nonvolatile = m_working;
             outcome.nonvolatileChanged = true;
-        } else if (code == sim_backup_code) {
-            take(sim_command_register);
+        } else if (code == command_backup_ic) {
+            take(command_register);
             m_icCard = m_working;
         }
     }
-    if (covers(sim_restart_register) && m_working[sim_restart_register] == sim_restart_code) {
-        take(sim_restart_register);
+    if (covers(restart_register) && m_working[restart_register] == command_restart) {
+        take(restart_register);
         outcome.restart = true;
     }
 }
@@ -205,7 +205,7 @@ std::optional<std::vector<std::uint8_t>> FrameReader::next()
     const std::size_t head = serial ? 1 : 0;
     for (;;) {
         if (serial) {
-            const auto lead = std::find(m_buffer.begin(), m_buffer.end(), sim_lead_byte);
+            const auto lead = std::find(m_buffer.begin(), m_buffer.end(), serial_lead_byte);
             drop(static_cast<std::size_t>(lead - m_buffer.begin()));
         }
         if (m_buffer.size() < head + 5) return std::nullopt;

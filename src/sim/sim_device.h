@@ -5,6 +5,9 @@
 // can be tested without sockets or timers.
 #pragma once
 
+#include "core/device_link.h"
+#include "core/parameter_image.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -21,17 +24,10 @@ enum class Framing { serial, tcp };
 inline constexpr int sim_memory_size = 1024;
 using SimMemory = std::array<std::uint8_t, sim_memory_size>;
 
-inline constexpr std::uint8_t sim_lead_byte = 0xCA;
-inline constexpr std::uint8_t sim_cmd_read = 0x03;
-inline constexpr std::uint8_t sim_cmd_write = 0x06;
-inline constexpr std::uint8_t sim_cmd_store = 0x10;
-
-// Command registers and the bytes that trigger them.
-inline constexpr int sim_command_register = 0x15E;
-inline constexpr int sim_restart_register = 0x15F;
-inline constexpr std::uint8_t sim_save_code = 2;
-inline constexpr std::uint8_t sim_backup_code = 1;
-inline constexpr std::uint8_t sim_restart_code = 2;
+// The command bytes as they stand in a frame, from the link's own definition.
+inline constexpr std::uint8_t sim_cmd_read = static_cast<std::uint8_t>(Command::read);
+inline constexpr std::uint8_t sim_cmd_write = static_cast<std::uint8_t>(Command::write);
+inline constexpr std::uint8_t sim_cmd_store = static_cast<std::uint8_t>(Command::store);
 
 // Factory identity, as the device reports it.
 inline constexpr int sim_model_address = 0x334;
