@@ -22,10 +22,8 @@ using tk770::Framing;
 
 std::vector<std::uint8_t> readRequest(Framing framing, int address, int length)
 {
-    std::vector<std::uint8_t> out;
-    if (framing == Framing::serial) out.push_back(0xCA);
-    for (const int b : {0x03, address >> 8, address, length >> 8, length}) out.push_back(static_cast<std::uint8_t>(b));
-    out.push_back(tk770::frameSum(out));
+    std::vector<std::uint8_t> out(tk770::frame_overhead(framing));
+    out.resize(tk770::build_read_request(framing, address, length, out));
     return out;
 }
 

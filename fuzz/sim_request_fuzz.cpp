@@ -16,13 +16,13 @@ namespace {
 void check_answer(Framing framing, std::span<const std::uint8_t> frame, const SimDevice::Outcome& outcome)
 {
     Request request;
-    FUZZ_CHECK(parseRequest(framing, frame, request) == RequestError::none);
+    FUZZ_CHECK(parse_request(framing, frame, request) == FrameError::none);
     FUZZ_CHECK(request.address >= 0 && request.length >= 1 && request.address + request.length <= sim_memory_size);
     const std::size_t head = framing == Framing::serial ? 1 : 0;
-    const std::size_t expected = head + 6 + (request.command == sim_cmd_read ? static_cast<std::size_t>(request.length) : 0);
+    const std::size_t expected = head + 6 + (request.command == Command::read ? static_cast<std::size_t>(request.length) : 0);
     FUZZ_CHECK(outcome.reply.size() == expected);
-    FUZZ_CHECK(outcome.reply[head] == request.command);
-    FUZZ_CHECK(outcome.reply.back() == frameSum(std::span(outcome.reply).first(expected - 1)));
+    FUZZ_CHECK(outcome.reply[head] == static_cast<std::uint8_t>(request.command));
+    FUZZ_CHECK(outcome.reply.back() == checksum(std::span(outcome.reply).first(expected - 1)));
     (void)hexBytes(frame);
 }
 
@@ -56,9 +56,9 @@ void run_whole(Framing framing, std::span<const std::uint8_t> frame)
     const SimMemory working = device.working();
     const SimMemory nonvolatile = device.nonvolatile();
     Request request;
-    const RequestError error = parseRequest(framing, frame, request);
+    const FrameError error = parse_request(framing, frame, request);
     const auto outcome = device.handle(framing, frame);
-    if (error == RequestError::none) {
+    if (error == FrameError::none) {
         check_answer(framing, frame, outcome);
         return;
     }

@@ -7,6 +7,8 @@
 // or a scripted fake behind it.
 #pragma once
 
+#include "core/frame.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -32,41 +34,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class Command : std::uint8_t { read = 0x03, write = 0x06, store = 0x10 };
-
-inline constexpr std::uint8_t serial_lead_byte = 0xCA;
 inline constexpr int tcp_port = 15288;
 inline constexpr int serial_buffer_size = 1024;
 inline constexpr int tcp_buffer_size = 1600;
-inline constexpr int serial_overhead = 7;  // lead, command, address (2), length (2), checksum
-inline constexpr int tcp_overhead = 6;
+inline constexpr int serial_overhead = static_cast<int>(frame_overhead(Framing::serial));
+inline constexpr int tcp_overhead = static_cast<int>(frame_overhead(Framing::tcp));
 inline constexpr int max_block_length = serial_buffer_size - serial_overhead;
 inline constexpr int normal_read_timeout_ms = 200;
 inline constexpr int restart_read_timeout_ms = 12000;
-
-// Sum modulo 256 of the bytes.
-std::uint8_t checksum(std::span<const std::uint8_t> bytes);
-
-// Builds a request into `out` and returns its length (0 when it does not fit).
-// Read requests carry no data.
-std::size_t build_serial_request(Command cmd, int address, std::span<const std::uint8_t> data,
-                                 std::span<std::uint8_t> out);
-std::size_t build_tcp_request(Command cmd, int address, std::span<const std::uint8_t> data,
-                              std::span<std::uint8_t> out);
-// The length of a request header field for a read: data is empty, `length`
-// is sent instead.
-std::size_t build_serial_read(int address, int length, std::span<std::uint8_t> out);
-std::size_t build_tcp_read(int address, int length, std::span<std::uint8_t> out);
-
-// Reply judging. `reply` is exactly what arrived.
-// Serial read: exactly N + 7 bytes with a matching checksum; header not examined.
-bool serial_read_reply_ok(std::span<const std::uint8_t> reply, int length);
-// TCP read: byte 0 is 0x03; the checksum is not examined.
-bool tcp_read_reply_ok(std::span<const std::uint8_t> reply);
-// Serial acknowledgement: any 7 bytes.
-bool serial_ack_ok(int count);
-// TCP acknowledgement: byte 0 repeats the command.
-bool tcp_ack_ok(std::span<const std::uint8_t> reply, Command cmd);
 
 // Serial port as the link uses it: ports are numbered 1..10.
 class SerialTransport {

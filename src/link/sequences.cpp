@@ -7,24 +7,6 @@ namespace tk770 {
 
 namespace {
 
-std::uint8_t sum_of(std::span<const std::uint8_t> bytes)
-{
-    unsigned sum = 0;
-    for (auto b : bytes) sum += b;
-    return static_cast<std::uint8_t>(sum);
-}
-
-// Serial frame header: lead byte, command, address and length high byte first.
-void put_header(std::uint8_t* frame, Command cmd, int address, int length)
-{
-    frame[0] = serial_lead_byte;
-    frame[1] = static_cast<std::uint8_t>(cmd);
-    frame[2] = static_cast<std::uint8_t>(address >> 8);
-    frame[3] = static_cast<std::uint8_t>(address);
-    frame[4] = static_cast<std::uint8_t>(length >> 8);
-    frame[5] = static_cast<std::uint8_t>(length);
-}
-
 // Restores a TCP reply wait that was raised for one slow reply, also when
 // the reply never came and the transport threw.
 class RaisedReplyWait {
@@ -305,45 +287,44 @@ void DeviceSequences::send_serial_frame(std::span<const std::uint8_t> frame, std
 
 std::optional<NetworkSettings> DeviceSequences::read_network_settings()
 {
-    std::array<std::uint8_t, 7> request{};
-    put_header(request.data(), Command::read, network_block_address, network_block_size);
-    request[6] = sum_of({request.data(), 6});
-    std::array<std::uint8_t, 7 + network_block_size> reply{};
+    std::array<std::uint8_t, frame_overhead(Framing::serial)> request{};
+    build_read_request(Framing::serial, network_block_address, network_block_size, request);
+    std::array<std::uint8_t, frame_overhead(Framing::serial) + network_block_size> reply{};
     int count = 0;
     send_serial_frame(request, reply, &count);
     if (count != static_cast<int>(reply.size())) return std::nullopt;
-    if (sum_of({reply.data(), reply.size() - 1}) != reply.back()) return std::nullopt;
+    if (!read_reply_ok(Framing::serial, reply, network_block_size)) return std::nullopt;
     NetworkSettings settings;
-    std::copy_n(reply.begin() + 6, network_block_size, settings.bytes.begin());
+    std::copy_n(reply.begin() + reply_data_offset(Framing::serial), network_block_size, settings.bytes.begin());
     return settings;
 }
 
 bool DeviceSequences::write_network_settings(std::string_view ip, std::string_view mask, std::string_view gateway)
 {
-    std::array<std::uint8_t, 7 + network_block_size> frame{};
-    put_header(frame.data(), Command::store, network_block_address, network_block_size);
+    std::array<std::uint8_t, network_block_size> block{};
     const std::string_view texts[3] = {ip, mask, gateway};
     for (int k = 0; k < 3; ++k) {
         const auto octets = parse_address(texts[k]);
         if (!octets) return false;
-        std::copy(octets->begin(), octets->end(), frame.begin() + 6 + 4 * k);
+        std::copy(octets->begin(), octets->end(), block.begin() + 4 * k);
     }
-    frame.back() = sum_of({frame.data(), frame.size() - 1});
-    std::array<std::uint8_t, 7> ack{};
+    std::array<std::uint8_t, frame_overhead(Framing::serial) + network_block_size> frame{};
+    build_request(Framing::serial, Command::store, network_block_address, block, frame);
+    std::array<std::uint8_t, frame_overhead(Framing::serial)> ack{};
     send_serial_frame(frame, ack, nullptr);  // the acknowledgement is read and ignored
     return true;
 }
 
 void DeviceSequences::store_serial_number(std::string_view text)
 {
-    std::array<std::uint8_t, 7 + serial_number_size> frame{};
-    put_header(frame.data(), Command::store, serial_number_address, serial_number_size);
     // Zero after a shorter text, and in every byte after it, so no stale
     // characters of a longer earlier number survive on the device.
+    std::array<std::uint8_t, serial_number_size> number{};
     const std::size_t n = std::min(text.size(), static_cast<std::size_t>(serial_number_size));
-    std::memcpy(frame.data() + 6, text.data(), n);
-    frame.back() = sum_of({frame.data(), frame.size() - 1});
-    std::array<std::uint8_t, 7> ack{};
+    std::memcpy(number.data(), text.data(), n);
+    std::array<std::uint8_t, frame_overhead(Framing::serial) + serial_number_size> frame{};
+    build_request(Framing::serial, Command::store, serial_number_address, number, frame);
+    std::array<std::uint8_t, frame_overhead(Framing::serial)> ack{};
     send_serial_frame(frame, ack, nullptr);
 }
 

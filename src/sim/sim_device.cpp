@@ -10,87 +10,14 @@ namespace tk770 {
 
 namespace {
 
-bool knownCommand(std::uint8_t cmd)
-{
-    return cmd == sim_cmd_read || cmd == sim_cmd_write || cmd == sim_cmd_store;
-}
-
-// The largest length field a frame can sensibly carry: the whole memory.
-// Anything longer cannot be waited for, so the framers treat it as garbage.
-constexpr int max_frame_data = sim_memory_size;
-
 void putText(SimMemory& memory, int address, std::string_view text)
 {
     std::memcpy(memory.data() + address, text.data(), text.size());
 }
 
+int identity_address(std::size_t image_offset) { return device_address_of(static_cast<int>(image_offset)); }
+
 }  // namespace
-
-std::uint8_t frameSum(std::span<const std::uint8_t> bytes)
-{
-    unsigned sum = 0;
-    for (auto b : bytes) sum += b;
-    return static_cast<std::uint8_t>(sum);
-}
-
-RequestError parseRequest(Framing framing, std::span<const std::uint8_t> frame, Request& out)
-{
-    std::size_t head = 0;
-    if (framing == Framing::serial) {
-        if (frame.empty()) return RequestError::incomplete;
-        if (frame[0] != serial_lead_byte) return RequestError::bad_lead;
-        head = 1;
-    }
-    if (frame.size() < head + 5) return RequestError::incomplete;
-    const std::uint8_t cmd = frame[head];
-    if (!knownCommand(cmd)) return RequestError::unknown_command;
-    const int address = (frame[head + 1] << 8) | frame[head + 2];
-    const int length = (frame[head + 3] << 8) | frame[head + 4];
-    const std::size_t data_size = cmd == sim_cmd_read ? 0 : static_cast<std::size_t>(length);
-    const std::size_t expected = head + 5 + data_size + 1;
-    if (frame.size() < expected) return RequestError::incomplete;
-    if (frame.size() > expected) return RequestError::wrong_size;
-    // The checksum is judged before the contents: a frame whose sum is right
-    // was framed right, which is what the serial resynchronisation relies on.
-    if (frameSum(frame.first(expected - 1)) != frame[expected - 1]) return RequestError::bad_checksum;
-    if (length == 0) return RequestError::zero_length;
-    if (address + length > sim_memory_size) return RequestError::out_of_range;
-    out.command = cmd;
-    out.address = address;
-    out.length = length;
-    out.data = frame.subspan(head + 5, data_size);
-    return RequestError::none;
-}
-
-namespace {
-std::vector<std::uint8_t> header(Framing framing, std::uint8_t cmd, int address, int length)
-{
-    std::vector<std::uint8_t> out;
-    if (framing == Framing::serial) out.push_back(serial_lead_byte);
-    out.push_back(cmd);
-    out.push_back(static_cast<std::uint8_t>(address >> 8));
-    out.push_back(static_cast<std::uint8_t>(address));
-    out.push_back(static_cast<std::uint8_t>(length >> 8));
-    out.push_back(static_cast<std::uint8_t>(length));
-    return out;
-}
-}  // namespace
-
-std::vector<std::uint8_t> buildReadReply(Framing framing, int address,
-                                         std::span<const std::uint8_t> data)
-{
-    auto out = header(framing, sim_cmd_read, address, static_cast<int>(data.size()));
-    out.insert(out.end(), data.begin(), data.end());
-    out.push_back(frameSum(out));
-    return out;
-}
-
-std::vector<std::uint8_t> buildAck(Framing framing, std::uint8_t command, int address, int length)
-{
-    auto out = header(framing, command, address, length);
-    out.push_back(frameSum(out));
-    return out;
-}
 
 // ---------------------------------------------------------------- SimDevice
 
@@ -112,13 +39,13 @@ SimMemory SimDevice::factoryMemory()
         std::memcpy(memory.data() + run.device_address, image.data() + run.image_offset,
                     static_cast<std::size_t>(run.length));
     }
-    putText(memory, sim_model_address, "TK770");
-    putText(memory, sim_serial_address, "TK7700000001");
-    putText(memory, sim_version_address, "V1.00");
-    putText(memory, sim_date_address, "2026-01-15");
+    putText(memory, identity_address(offsetof(ParameterImage, device_model)), "TK770");
+    putText(memory, serial_number_address, "TK7700000001");
+    putText(memory, identity_address(offsetof(ParameterImage, firmware_version)), "V1.00");
+    putText(memory, identity_address(offsetof(ParameterImage, firmware_date)), "2026-01-15");
     static constexpr std::uint8_t network[] = {0xC0, 0xA8, 0x00, 0x08, 0xFF, 0xFF,
                                                0xFF, 0x00, 0xC0, 0xA8, 0x00, 0x01};
-    std::memcpy(memory.data() + sim_network_address, network, sizeof network);
+    std::memcpy(memory.data() + network_block_address, network, sizeof network);
     return memory;
 }
 
@@ -126,24 +53,24 @@ SimDevice::Outcome SimDevice::handle(Framing framing, std::span<const std::uint8
 {
     Outcome outcome;
     Request request;
-    if (parseRequest(framing, frame, request) != RequestError::none) return outcome;
+    if (parse_request(framing, frame, request) != FrameError::none) return outcome;
 
     const auto first = static_cast<std::size_t>(request.address);
     const auto count = static_cast<std::size_t>(request.length);
-    if (request.command == sim_cmd_read) {
-        outcome.reply = buildReadReply(framing, request.address,
+    if (request.command == Command::read) {
+        outcome.reply = build_read_reply(framing, request.address,
                                        std::span<const std::uint8_t>(m_working).subspan(first, count));
         return outcome;
     }
 
-    const bool store = request.command == sim_cmd_store;
+    const bool store = request.command == Command::store;
     std::copy(request.data.begin(), request.data.end(), m_working.begin() + request.address);
     if (store) {
         std::copy(request.data.begin(), request.data.end(), m_nonvolatile.begin() + request.address);
         outcome.nonvolatileChanged = true;
     }
     runCommandRegisters(request.address, request.length, store, outcome);
-    outcome.reply = buildAck(framing, request.command, request.address, request.length);
+    outcome.reply = build_ack(framing, request.command, request.address, request.length);
     return outcome;
 }
 
@@ -202,43 +129,31 @@ void FrameReader::drop(std::size_t count)
 std::optional<std::vector<std::uint8_t>> FrameReader::next()
 {
     const bool serial = m_framing == Framing::serial;
-    const std::size_t head = serial ? 1 : 0;
     for (;;) {
         if (serial) {
             const auto lead = std::find(m_buffer.begin(), m_buffer.end(), serial_lead_byte);
             drop(static_cast<std::size_t>(lead - m_buffer.begin()));
         }
-        if (m_buffer.size() < head + 5) return std::nullopt;
-
-        const std::uint8_t cmd = m_buffer[head];
-        const int length = (m_buffer[head + 3] << 8) | m_buffer[head + 4];
-        // Without a lead byte there is no telling where the next frame would
-        // start after garbage, so TCP gives up on everything it holds.
-        const std::size_t give_up = serial ? 1 : m_buffer.size();
-        if (!knownCommand(cmd)) {
-            drop(give_up);
+        const auto extent = request_extent(m_framing, m_buffer);
+        if (!extent) return std::nullopt;
+        if (*extent == 0) {
+            // Without a lead byte there is no telling where the next frame
+            // would start after garbage, so TCP gives up on everything it holds.
+            drop(serial ? 1 : m_buffer.size());
             continue;
         }
-        std::size_t extent = head + 6;
-        if (cmd != sim_cmd_read) {
-            if (length > max_frame_data) {
-                drop(give_up);
-                continue;
-            }
-            extent += static_cast<std::size_t>(length);
-        }
-        if (m_buffer.size() < extent) return std::nullopt;
+        if (m_buffer.size() < *extent) return std::nullopt;
 
-        std::vector<std::uint8_t> frame(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(extent));
+        std::vector<std::uint8_t> frame(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(*extent));
         Request request;
-        const auto error = parseRequest(m_framing, frame, request);
-        if (error == RequestError::none) {
-            m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(extent));
+        const auto error = parse_request(m_framing, frame, request);
+        if (error == FrameError::none) {
+            m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(*extent));
             return frame;
         }
         // A bad sum means the extent cannot be trusted either: on serial a
         // real frame may start inside it.
-        drop(serial && error == RequestError::bad_checksum ? 1 : extent);
+        drop(serial && error == FrameError::bad_checksum ? 1 : *extent);
     }
 }
 

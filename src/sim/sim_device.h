@@ -5,7 +5,7 @@
 // can be tested without sockets or timers.
 #pragma once
 
-#include "core/device_link.h"
+#include "core/frame.h"
 #include "core/parameter_image.h"
 
 #include <array>
@@ -19,50 +19,8 @@
 
 namespace tk770 {
 
-enum class Framing { serial, tcp };
-
-inline constexpr int sim_memory_size = 1024;
+inline constexpr int sim_memory_size = device_memory_size;
 using SimMemory = std::array<std::uint8_t, sim_memory_size>;
-
-// The command bytes as they stand in a frame, from the link's own definition.
-inline constexpr std::uint8_t sim_cmd_read = static_cast<std::uint8_t>(Command::read);
-inline constexpr std::uint8_t sim_cmd_write = static_cast<std::uint8_t>(Command::write);
-inline constexpr std::uint8_t sim_cmd_store = static_cast<std::uint8_t>(Command::store);
-
-// Factory identity, as the device reports it.
-inline constexpr int sim_model_address = 0x334;
-inline constexpr int sim_serial_address = 0x344;
-inline constexpr int sim_version_address = 0x354;
-inline constexpr int sim_date_address = 0x364;
-inline constexpr int sim_network_address = 0x190;
-
-std::uint8_t frameSum(std::span<const std::uint8_t> bytes);
-
-enum class RequestError {
-    none,
-    incomplete,       // fewer bytes than the header announces
-    bad_lead,         // serial frame not starting with 0xCA
-    unknown_command,
-    zero_length,
-    out_of_range,     // address + length beyond 0x3FF
-    wrong_size,       // more bytes than the header announces
-    bad_checksum,
-};
-
-struct Request {
-    std::uint8_t command = 0;
-    int address = 0;
-    int length = 0;
-    std::span<const std::uint8_t> data;  // write and store only; points into the frame
-};
-
-// Judges one complete frame. On success `out` describes it.
-RequestError parseRequest(Framing framing, std::span<const std::uint8_t> frame, Request& out);
-
-// Reply frames as the device builds them.
-std::vector<std::uint8_t> buildReadReply(Framing framing, int address,
-                                         std::span<const std::uint8_t> data);
-std::vector<std::uint8_t> buildAck(Framing framing, std::uint8_t command, int address, int length);
 
 class SimDevice {
 public:

@@ -74,16 +74,9 @@ public:
     void set_link_text(std::string_view text) override { link_texts.emplace_back(text); }
 };
 
-std::uint8_t sum(const Bytes& b)
-{
-    unsigned s = 0;
-    for (auto v : b) s += v;
-    return static_cast<std::uint8_t>(s);
-}
-
 Bytes with_checksum(Bytes b)
 {
-    b.push_back(sum(b));
+    b.push_back(checksum(b));
     return b;
 }
 
@@ -171,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RequestBuilders, LengthAboveOneByteGoesHighByteFirst)
 {
     std::array<std::uint8_t, serial_buffer_size> out{};
-    ASSERT_EQ(build_serial_read(0x1F4, 0x150, out), 7u);
+    ASSERT_EQ(build_read_request(Framing::serial, 0x1F4, 0x150, out), 7u);
     EXPECT_EQ(Bytes(out.begin(), out.begin() + 7), with_checksum({0xCA, 0x03, 0x01, 0xF4, 0x01, 0x50}));
 }
 
@@ -179,10 +172,10 @@ TEST(RequestBuilders, RefuseWhatDoesNotFit)
 {
     std::array<std::uint8_t, 8> small{};
     const Bytes two{1, 2};
-    EXPECT_EQ(build_serial_request(Command::write, 0, two, small), 0u) << "needs 9 bytes";
-    EXPECT_EQ(build_tcp_request(Command::write, 0, two, small), 8u);
-    EXPECT_EQ(build_serial_read(0x10000, 1, small), 0u) << "address beyond 16 bits";
-    EXPECT_EQ(build_tcp_read(-1, 1, small), 0u);
+    EXPECT_EQ(build_request(Framing::serial, Command::write, 0, two, small), 0u) << "needs 9 bytes";
+    EXPECT_EQ(build_request(Framing::tcp, Command::write, 0, two, small), 8u);
+    EXPECT_EQ(build_read_request(Framing::serial, 0x10000, 1, small), 0u) << "address beyond 16 bits";
+    EXPECT_EQ(build_read_request(Framing::tcp, -1, 1, small), 0u);
 }
 
 // ---- reply judging ----

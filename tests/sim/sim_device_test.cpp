@@ -30,9 +30,7 @@ Bytes request(Framing framing, std::uint8_t cmd, int address, int length, const 
     for (const int b : {int{cmd}, address >> 8, address, length >> 8, length})
         out.push_back(static_cast<std::uint8_t>(b));
     for (const auto b : data) out.push_back(b);
-    unsigned sum = 0;
-    for (auto b : out) sum += b;
-    out.push_back(static_cast<std::uint8_t>(sum));
+    out.push_back(checksum(out));
     return out;
 }
 
@@ -227,7 +225,7 @@ TEST(SimDeviceAnswer, InvalidRequestsGetNoReplyAndChangeNothing)
     struct Case {
         const char* what;
         Bytes frame;
-        RequestError error;
+        FrameError error;
     };
     auto corrupt_sum = [](Bytes b) {
         b.back() = static_cast<std::uint8_t>(b.back() + 1);
@@ -236,29 +234,29 @@ TEST(SimDeviceAnswer, InvalidRequestsGetNoReplyAndChangeNothing)
     for (const auto framing : {Framing::serial, Framing::tcp}) {
         const Case cases[] = {
             {"bad checksum on a write", corrupt_sum(request(framing, 0x06, 0x10, 1, {0x77})),
-             RequestError::bad_checksum},
-            {"bad checksum on a read", corrupt_sum(request(framing, 0x03, 0, 5)), RequestError::bad_checksum},
-            {"unknown command", request(framing, 0x04, 0x10, 1, {0x77}), RequestError::unknown_command},
-            {"zero length read", request(framing, 0x03, 0x10, 0), RequestError::zero_length},
-            {"zero length write", request(framing, 0x06, 0x10, 0), RequestError::zero_length},
-            {"read past the end", request(framing, 0x03, 0x3FF, 2), RequestError::out_of_range},
-            {"read at 0x400", request(framing, 0x03, 0x400, 1), RequestError::out_of_range},
-            {"store past the end", request(framing, 0x10, 0x3FE, 3, {1, 2, 3}), RequestError::out_of_range},
+             FrameError::bad_checksum},
+            {"bad checksum on a read", corrupt_sum(request(framing, 0x03, 0, 5)), FrameError::bad_checksum},
+            {"unknown command", request(framing, 0x04, 0x10, 1, {0x77}), FrameError::unknown_command},
+            {"zero length read", request(framing, 0x03, 0x10, 0), FrameError::zero_length},
+            {"zero length write", request(framing, 0x06, 0x10, 0), FrameError::zero_length},
+            {"read past the end", request(framing, 0x03, 0x3FF, 2), FrameError::out_of_range},
+            {"read at 0x400", request(framing, 0x03, 0x400, 1), FrameError::out_of_range},
+            {"store past the end", request(framing, 0x10, 0x3FE, 3, {1, 2, 3}), FrameError::out_of_range},
             {"data shorter than announced", [&] {
                  auto b = request(framing, 0x06, 0x10, 2, {0x77, 0x78});
                  b.erase(b.end() - 2);
                  return b;
-             }(), RequestError::incomplete},
+             }(), FrameError::incomplete},
             {"trailing byte", [&] {
                  auto b = request(framing, 0x03, 0x10, 1);
                  b.push_back(0);
                  return b;
-             }(), RequestError::wrong_size},
+             }(), FrameError::wrong_size},
         };
         for (const auto& c : cases) {
             SCOPED_TRACE(name(framing) + ": " + c.what);
             Request parsed;
-            EXPECT_EQ(parseRequest(framing, c.frame, parsed), c.error);
+            EXPECT_EQ(parse_request(framing, c.frame, parsed), c.error);
             SimDevice device;
             const auto before = device.working();
             const auto outcome = device.handle(framing, c.frame);
