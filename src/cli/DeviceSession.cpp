@@ -24,7 +24,7 @@ DeviceSession::DeviceSession(const LinkOptions& options, QTextStream& err)
 {
     if (m_options.timeoutMs > 0) {
         m_tcp.setConnectWaitMs(m_options.timeoutMs);
-        m_tcp.setReplyWaitMs(m_options.timeoutMs);
+        m_tcp.set_reply_wait_ms(m_options.timeoutMs);
     }
 }
 

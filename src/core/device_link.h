@@ -68,6 +68,11 @@ public:
     virtual void send(std::span<const std::uint8_t> bytes) = 0;
     // Returns only when bytes.size() bytes arrived; surplus stays queued.
     virtual void receive(std::span<std::uint8_t> bytes) = 0;
+    // How long receive() waits. The restart acknowledgement is slow, so the
+    // wait is raised for that one reply and put back afterwards; a transport
+    // without a wait of its own reports 0 and ignores the change.
+    virtual int reply_wait_ms() const { return 0; }
+    virtual void set_reply_wait_ms(int) {}
 };
 
 // Where the link writes its one status text (the link panel of the window).

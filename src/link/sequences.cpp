@@ -11,21 +11,21 @@ namespace {
 // the reply never came and the transport threw.
 class RaisedReplyWait {
 public:
-    RaisedReplyWait(ReplyWaitControl* control, int milliseconds) : m_control(control)
+    RaisedReplyWait(TcpTransport* control, int milliseconds) : m_control(control)
     {
         if (!m_control) return;
-        m_saved = m_control->replyWaitMs();
-        m_control->setReplyWaitMs(std::max(m_saved, milliseconds));
+        m_saved = m_control->reply_wait_ms();
+        m_control->set_reply_wait_ms(std::max(m_saved, milliseconds));
     }
     ~RaisedReplyWait()
     {
-        if (m_control) m_control->setReplyWaitMs(m_saved);
+        if (m_control) m_control->set_reply_wait_ms(m_saved);
     }
     RaisedReplyWait(const RaisedReplyWait&) = delete;
     RaisedReplyWait& operator=(const RaisedReplyWait&) = delete;
 
 private:
-    ReplyWaitControl* m_control;
+    TcpTransport* m_control;
     int m_saved = 0;
 };
 
@@ -262,7 +262,7 @@ Outcome DeviceSequences::restart()
     if (serial) serial->set_read_timeout(st.serial_port, restart_read_timeout_ms);
     int result;
     {
-        RaisedReplyWait wait(st.network_mode == 1 ? dynamic_cast<ReplyWaitControl*>(m_link.tcp()) : nullptr,
+        RaisedReplyWait wait(st.network_mode == 1 ? m_link.tcp() : nullptr,
                              restart_reply_wait_ms);
         result = m_link.write_block(restart_register, 1, &command_restart);
     }

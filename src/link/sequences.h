@@ -25,15 +25,6 @@ inline constexpr int serial_number_size = 16;
 // Longest address text the edit boxes hand on.
 inline constexpr std::size_t max_address_text = 19;
 
-// A TCP transport whose reply wait can be raised for one slow reply (the
-// restart acknowledgement) and put back afterwards.
-class ReplyWaitControl {
-public:
-    virtual ~ReplyWaitControl() = default;
-    virtual int replyWaitMs() const = 0;
-    virtual void setReplyWaitMs(int milliseconds) = 0;
-};
-
 // What the window plugs in. Every hook may be left empty (the tool does).
 struct SequenceHooks {
     // Fill the profile dialog from the device-information fields.

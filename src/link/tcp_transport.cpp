@@ -6,7 +6,7 @@
 QtTcpTransport::QtTcpTransport() = default;
 QtTcpTransport::~QtTcpTransport() = default;
 
-void QtTcpTransport::setReplyWaitMs(int milliseconds)
+void QtTcpTransport::set_reply_wait_ms(int milliseconds)
 {
     m_replyWaitMs = milliseconds < 1 ? 1 : milliseconds;
 }

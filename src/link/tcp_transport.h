@@ -4,7 +4,6 @@
 #pragma once
 
 #include "core/device_link.h"
-#include "link/sequences.h"
 
 #include <QString>
 
@@ -13,7 +12,7 @@
 class QTcpSocket;
 
 
-class QtTcpTransport : public tk770::TcpTransport, public tk770::ReplyWaitControl {
+class QtTcpTransport : public tk770::TcpTransport {
 public:
     static constexpr int default_connect_wait_ms = 5000;
     static constexpr int default_reply_wait_ms = 3000;
@@ -32,8 +31,8 @@ public:
     QString host() const { return m_host; }
     int port() const { return m_port; }
 
-    int replyWaitMs() const override { return m_replyWaitMs; }
-    void setReplyWaitMs(int milliseconds) override;
+    int reply_wait_ms() const override { return m_replyWaitMs; }
+    void set_reply_wait_ms(int milliseconds) override;
     int connectWaitMs() const { return m_connectWaitMs; }
     void setConnectWaitMs(int milliseconds);
 

@@ -25,7 +25,7 @@ struct RecordingStatus : StatusSink {
     void set_link_text(std::string_view t) override { links.emplace_back(t); }
 };
 
-class FakeDevice : public SerialTransport, public TcpTransport, public ReplyWaitControl {
+class FakeDevice : public SerialTransport, public TcpTransport {
 public:
     std::array<std::uint8_t, 1024> memory{};
     // Decides the fate of request n (1-based, counted over both transports).
@@ -38,7 +38,7 @@ public:
     };
     std::vector<Sent> sent;
     std::vector<std::string> port_calls;  // "open 3", "timeout 3 12000", ...
-    int reply_wait_ms = 3000;
+    int reply_wait = 3000;
     std::vector<int> reply_wait_at_send;  // the TCP reply wait as each frame left
 
     FakeDevice()
@@ -75,7 +75,7 @@ public:
     void send(std::span<const std::uint8_t> bytes) override
     {
         sent.push_back({false, 0, Bytes(bytes.begin(), bytes.end())});
-        reply_wait_at_send.push_back(reply_wait_ms);
+        reply_wait_at_send.push_back(reply_wait);
         answer(Bytes(bytes.begin(), bytes.end()), false);
     }
     void receive(std::span<std::uint8_t> bytes) override
@@ -87,8 +87,8 @@ public:
             m_tcp_rx.pop_front();
         }
     }
-    int replyWaitMs() const override { return reply_wait_ms; }
-    void setReplyWaitMs(int ms) override { reply_wait_ms = ms; }
+    int reply_wait_ms() const override { return reply_wait; }
+    void set_reply_wait_ms(int ms) override { reply_wait = ms; }
 
     int requests() const { return m_requests; }
 

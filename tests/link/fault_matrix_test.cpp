@@ -189,7 +189,7 @@ protected:
             state.serial_port = 1;
         } else {
             state.network_mode = 1;
-            tcp.setReplyWaitMs(tcp_wait_ms);
+            tcp.set_reply_wait_ms(tcp_wait_ms);
         }
         hooks.tcp_connect = [this] {
             tcp.connect(sim.tcpHost(), sim.tcpPort());
@@ -232,7 +232,7 @@ protected:
         LinkState s;
         RecordingStatus quiet;
         QtTcpTransport fresh;
-        fresh.setReplyWaitMs(1000);
+        fresh.set_reply_wait_ms(1000);
         DeviceLink reader(s, &serial, &fresh, &quiet);
         if (GetParam().wire == Wire::tcp) {
             tcp.disconnect();  // the simulator serves one client at a time

@@ -334,7 +334,7 @@ TEST(Restart, OverTcpSwitchesTheSerialTimeOutTwiceAndWaitsLongerForOneReply)
     ASSERT_EQ(b.device.sent.size(), 1u);
     EXPECT_EQ(b.device.sent[0].frame, (Bytes{0x06, 0x01, 0x5F, 0x00, 0x01, 0x02, 0x69}));
     EXPECT_EQ(b.device.reply_wait_at_send, std::vector<int>{15000});
-    EXPECT_EQ(b.device.reply_wait_ms, 3000) << "the long wait is for that one reply only";
+    EXPECT_EQ(b.device.reply_wait, 3000) << "the long wait is for that one reply only";
     EXPECT_TRUE(b.status.messages.empty());
 }
 
@@ -345,7 +345,7 @@ TEST(Restart, ReplyWaitComesBackEvenWhenTheReplyNeverDoes)
     b.device.fault = [](int) { return Fault::drop; };
     auto seq = b.sequences();
     EXPECT_THROW(seq.restart(), LinkError);
-    EXPECT_EQ(b.device.reply_wait_ms, 3000);
+    EXPECT_EQ(b.device.reply_wait, 3000);
 }
 
 TEST(Restart, SerialFailureCountsTwiceAndKeepsTheLinkUp)

@@ -152,7 +152,7 @@ TEST(SimTcp, SilentProcessorTimesOutWithTheAddressInTheText)
 {
     SimLink s(Wire::tcp);
     START_SIM(s, {"--fault", "delay:2000"});
-    s.tcp.setReplyWaitMs(200);
+    s.tcp.set_reply_wait_ms(200);
     s.tcp.connect(s.sim.tcpHost(), s.sim.tcpPort());
     std::uint8_t buf[36];
     try {
@@ -238,12 +238,12 @@ TEST(SimTcp, RestartWaitsForTheSlowAcknowledgement)
 {
     SimLink s(Wire::tcp);
     START_SIM(s, {"--restart-ms", "1500"});
-    s.tcp.setReplyWaitMs(300);
+    s.tcp.set_reply_wait_ms(300);
     s.tcp.connect(s.sim.tcpHost(), s.sim.tcpPort());
     s.state.connected = 1;
     auto seq = s.sequences();
     EXPECT_EQ(seq.restart(), Outcome::succeeded);
-    EXPECT_EQ(s.tcp.replyWaitMs(), 300);
+    EXPECT_EQ(s.tcp.reply_wait_ms(), 300);
     EXPECT_EQ(s.state.error_count, 0);
 }
 

@@ -130,7 +130,7 @@ int main(int argc, char** argv)
     form.setErrorReporter([&](const QString&) { ++errorsShown; });
     form.show();
     form.setTcpPort(faulty.tcpPort());
-    form.tcpClient().setReplyWaitMs(300);
+    form.tcpClient().set_reply_wait_ms(300);
     form.NET1->trigger();
 
     const Controls controls = collect(form);
