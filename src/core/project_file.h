@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "core/parameter_image.h"
@@ -35,7 +36,8 @@ enum ProjectFileResult : int {
     project_format_error = 4,
 };
 
-// Loads a project. A file that does not start with the magic, or is too short
+// Loads a project. Anything but a regular file is refused at once with
+// project_cannot_open (a FIFO would block for ever). A file that does not start with the magic, or is too short
 // to hold both image runs, is refused with project_format_error and nothing
 // is changed. A file of 270..289 bytes loads the image runs and leaves
 // `device_ip_text` as it was; anything past byte 290 is ignored.
@@ -51,8 +53,14 @@ int read_project_bytes(std::span<const std::uint8_t> bytes, ParameterImage& imag
 // Saves a project. The bytes go to a temporary file beside `path` that
 // replaces it only once everything was written, so a failed save leaves an
 // existing project as it was and leaves no temporary file behind.
+// A target that is not a regular file, or that the user may not write, is
+// refused. `reason`, when given, receives "PATH: the system's reason".
 int write_project_file(const std::filesystem::path& path, const ParameterImage& image,
-                       const std::array<char, device_ip_text_size>& device_ip_text);
+                       const std::array<char, device_ip_text_size>& device_ip_text, std::string* reason = nullptr);
+
+// The 290 bytes of a project file.
+std::array<std::uint8_t, project_file_size> project_file_bytes(
+    const ParameterImage& image, const std::array<char, device_ip_text_size>& device_ip_text);
 
 // The fixed English message of a result code; empty for success and for
 // codes that have none.
