@@ -5,9 +5,61 @@
 #include <QCommandLineParser>
 #include <QFont>
 #include <QStyleFactory>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+long long nowUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// With TK770_STARTUP_REPORT set, the panel reports when each phase of its
+// start-up ended and quits once the window has been painted, so `make bench`
+// can time a whole launch and say where the time goes. The clock is the
+// system's monotonic clock, which the launching process reads too.
+class StartupReport : public QObject {
+public:
+    explicit StartupReport(long long mainUs) : m_mainUs(mainUs) {}
+    void appReady() { m_appUs = nowUs(); }
+    void watch(QWidget* window)
+    {
+        m_windowUs = nowUs();
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && !m_done) {
+            m_done = true;
+            watched->removeEventFilter(this);
+            // Queued, so it runs once this paint has been carried out.
+            QTimer::singleShot(0, this, [this] {
+                std::fprintf(stderr, "startup main=%lld app=%lld window=%lld painted=%lld\n", m_mainUs, m_appUs,
+                             m_windowUs, nowUs());
+                QCoreApplication::quit();
+            });
+        }
+        return false;
+    }
+
+private:
+    long long m_mainUs;
+    long long m_appUs = 0;
+    long long m_windowUs = 0;
+    bool m_done = false;
+};
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
+    const long long mainUs = nowUs();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tk770-panel"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
@@ -24,7 +76,13 @@ int main(int argc, char** argv)
     parser.addOption(hostOption);
     parser.process(app);
 
+    std::unique_ptr<StartupReport> report;
+    if (qEnvironmentVariableIsSet("TK770_STARTUP_REPORT")) {
+        report = std::make_unique<StartupReport>(mainUs);
+        report->appReady();
+    }
     TForm1 form(parser.value(hostOption));
+    if (report) report->watch(&form);
     form.show();
     QApplication::exec();
     return 0;
