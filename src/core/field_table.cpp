@@ -300,4 +300,18 @@ std::optional<WriteUnit> send_unit_of(const FieldRef& ref)
     return std::nullopt;
 }
 
+std::vector<std::string> fields_out_of_range(const ParameterImage& image)
+{
+    std::vector<std::string> out;
+    for_each_field_element([&](const FieldRef& ref) {
+        const Field& f = *ref.field;
+        if (f.kind == FieldKind::text || !f.in_project) return;
+        const int value = field_number(image, ref);
+        if (value < f.min || value > f.max)
+            out.push_back(ref.name() + ' ' + std::to_string(value) + " (" + std::to_string(f.min) + ".." +
+                          std::to_string(f.max) + ')');
+    });
+    return out;
+}
+
 }  // namespace tk770

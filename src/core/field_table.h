@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace tk770 {
 
@@ -98,5 +99,10 @@ void for_each_field_element(Fn&& fn)
                 fn(FieldRef{&f, {i, j}, f.offset + i * f.stride[0] + j * f.stride[1]});
     }
 }
+
+// Every numeric field of the project runs whose value lies outside the range
+// its control keeps, as "master_volume 169 (0..100)", in table order. A
+// project written by the panel has none; a damaged or foreign file may.
+std::vector<std::string> fields_out_of_range(const ParameterImage& image);
 
 }  // namespace tk770
