@@ -50,9 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(field_text(image, ref) == std::get<FieldValue>(value).text);
         FUZZ_CHECK(image.data()[end - 1] == 0);  // room is always left for the terminator
     } else {
+        // Only the field's own bits take the value; the rest of its byte stays.
+        const int bits = ref.field->bits;
         const int n = field_number(image, ref);
-        FUZZ_CHECK(n == std::get<FieldValue>(value).number);
-        FUZZ_CHECK(n >= ref.field->min && n <= ref.field->max);
+        const int owned = bits == 0xFF ? n : (image.data()[ref.offset] & bits);
+        FUZZ_CHECK(owned == std::get<FieldValue>(value).number);
+        FUZZ_CHECK(owned >= ref.field->min && owned <= ref.field->max);
+        FUZZ_CHECK((image.data()[ref.offset] & ~bits) == (before.data()[ref.offset] & ~bits));
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "core/cp936.h"
 #include "core/field_table.h"
 #include "core/project_file.h"
+#include "core/send_unit.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -18,9 +19,8 @@
 #include <cstring>
 #include <optional>
 
-using namespace tk770;
 
-namespace Ctl {
+namespace tk770 {
 
 namespace {
 
@@ -341,11 +341,8 @@ int cmdSet(Context& c)
     // The unit may carry neighbouring fields, so start from what the processor holds.
     if (!openAndRead(session)) return ExitDevice;
     store_field(session.image(), *ref, std::get<FieldValue>(parsed));
-    const std::uint8_t* source = session.image().data() + unit->image_offset();
-    const int result = unit->command == WriteCommand::store
-                           ? session.link().store_block(unit->device_address, unit->length, source)
-                           : session.link().write_block(unit->device_address, unit->length, source);
-    if (result != 0) return deviceError(c.err, QStringLiteral("the processor did not acknowledge the change"));
+    if (send_unit(session.link(), session.image(), *unit) != SendResult::accepted)
+        return deviceError(c.err, QStringLiteral("the processor did not acknowledge the change"));
     return ExitOk;
 }
 
@@ -358,7 +355,7 @@ int cmdNetconfig(Context& c)
             return usage(c.err, QStringLiteral("not an address: '%1'").arg(a));
 
     DeviceSession session(c.link, c.err);
-    session.openSerialOnly();
+    session.openSerialPort();
     if (c.args.isEmpty()) {
         const auto settings = session.sequences().read_network_settings();
         if (!settings) return deviceError(c.err, QStringLiteral("no valid reply to the network settings read"));
@@ -378,7 +375,7 @@ int cmdSerialNumber(Context& c)
     if (!converted || converted->truncated || converted->bytes.empty())
         return usage(c.err, QStringLiteral("a serial number is 1 to %1 characters").arg(serial_number_size));
     DeviceSession session(c.link, c.err);
-    session.openSerialOnly();
+    session.openSerialPort();
     session.sequences().store_serial_number(converted->bytes);
     return ExitOk;
 }
@@ -502,4 +499,4 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
     }
 }
 
-}  // namespace Ctl
+}  // namespace tk770

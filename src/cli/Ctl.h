@@ -8,7 +8,7 @@
 
 class QTextStream;
 
-namespace Ctl {
+namespace tk770 {
 
 enum ExitCode : int {
     ExitOk = 0,
@@ -22,4 +22,4 @@ enum ExitCode : int {
 // Needs a QCoreApplication.
 int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err);
 
-}  // namespace Ctl
+}  // namespace tk770

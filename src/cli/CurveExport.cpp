@@ -4,9 +4,8 @@
 
 #include <cmath>
 
-using namespace tk770;
 
-namespace Ctl {
+namespace tk770 {
 
 ChannelCurve::ChannelCurve(const ParameterImage& image, int channel) : m_image(image), m_channel(channel)
 {
@@ -60,4 +59,4 @@ QStringList curveCsvLines(const QList<CurvePoint>& points)
     return lines;
 }
 
-}  // namespace Ctl
+}  // namespace tk770

@@ -10,7 +10,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace Ctl {
+namespace tk770 {
 
 struct CurvePoint {
     int k;
@@ -39,4 +39,4 @@ private:
 // "k,freq_hz,db,row" lines, one per curve point.
 QStringList curveCsvLines(const QList<CurvePoint>& points);
 
-}  // namespace Ctl
+}  // namespace tk770

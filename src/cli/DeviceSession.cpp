@@ -2,9 +2,8 @@
 
 #include <QRegularExpression>
 
-using namespace tk770;
 
-namespace Ctl {
+namespace tk770 {
 
 void StreamStatus::set_message_text(std::string_view text)
 {
@@ -44,8 +43,6 @@ void DeviceSession::openSerialPort()
         throw LinkError("Cannot open serial port " + m_serial.deviceName(port).toStdString());
 }
 
-void DeviceSession::openSerialOnly() { openSerialPort(); }
-
 void DeviceSession::open()
 {
     if (m_options.tcp) {
@@ -58,4 +55,4 @@ void DeviceSession::open()
     m_state.error_count = 0;
 }
 
-}  // namespace Ctl
+}  // namespace tk770

@@ -12,7 +12,7 @@
 #include <QString>
 #include <QTextStream>
 
-namespace Ctl {
+namespace tk770 {
 
 struct LinkOptions {
     bool tcp = false;
@@ -45,15 +45,13 @@ public:
     void open();
     // Opens only the serial port (the network and serial-number frames use
     // nothing else). Throws tk770::LinkError when the port cannot be opened.
-    void openSerialOnly();
+    void openSerialPort();
 
     tk770::DeviceSequences& sequences() { return m_sequences; }
     tk770::DeviceLink& link() { return m_link; }
     tk770::ParameterImage& image() { return m_image; }
 
 private:
-    void openSerialPort();
-
     LinkOptions m_options;
     StreamStatus m_status;
     tk770::LinkState m_state;
@@ -67,4 +65,4 @@ private:
 // Port number of COM1..COM10, 0 for anything else (a device path).
 int comPortNumber(const QString& device);
 
-}  // namespace Ctl
+}  // namespace tk770

@@ -5,9 +5,8 @@
 
 #include <QJsonArray>
 
-using namespace tk770;
 
-namespace Ctl {
+namespace tk770 {
 
 namespace {
 
@@ -91,4 +90,4 @@ QStringList projectDifferences(const ParameterImage& a, const DeviceIpText& ipA,
     return lines;
 }
 
-}  // namespace Ctl
+}  // namespace tk770

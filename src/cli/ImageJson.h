@@ -11,7 +11,7 @@
 
 #include <array>
 
-namespace Ctl {
+namespace tk770 {
 
 using DeviceIpText = std::array<char, tk770::device_ip_text_size>;
 
@@ -29,4 +29,4 @@ QStringList projectDifferences(const tk770::ParameterImage& a, const DeviceIpTex
 // The text of a zero-terminated device_ip_text as UTF-8.
 QString deviceIpString(const DeviceIpText& deviceIp);
 
-}  // namespace Ctl
+}  // namespace tk770

@@ -11,5 +11,5 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("tk770ctl"));
     QTextStream out(stdout);
     QTextStream err(stderr);
-    return Ctl::runCtl(QCoreApplication::arguments(), out, err);
+    return tk770::runCtl(QCoreApplication::arguments(), out, err);
 }

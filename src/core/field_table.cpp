@@ -15,10 +15,18 @@ using U = UnitKind;
 constexpr int tone_stride = sizeof(ToneRecord);
 constexpr int filter_stride = sizeof(SwFilter);
 
-constexpr Field scalar(std::string_view name, K kind, int offset, int min, int max, S send, U unit,
-                       bool in_project = true)
+constexpr Field scalar(std::string_view name, K kind, int offset, int min, int max, S send, U unit)
 {
-    return {name, {}, kind, offset, 0, {0, 0}, {0, 0}, 1, min, max, send, unit, in_project};
+    return {name, {}, kind, offset, 0, {0, 0}, {0, 0}, 1, min, max, send, unit, true};
+}
+
+// A flag field whose control owns only `bits` of its byte; its values are
+// exactly those bits.
+constexpr Field flag_bits(std::string_view name, int offset, std::uint8_t bits, U unit)
+{
+    Field f = scalar(name, K::unsigned_byte, offset, 0, bits, S::unit, unit);
+    f.bits = bits;
+    return f;
 }
 
 constexpr Field array1(std::string_view name, K kind, int offset, int count, int min, int max, S send,
@@ -40,13 +48,16 @@ constexpr Field device_text(std::string_view name, int offset)
 }
 
 // Ranges are those the controls keep; fields whose range is "any" take the
-// whole byte, flag bytes the bits that have a meaning.
+// whole byte. A flag byte whose control owns only some of its bits (the five
+// preset boxes, the two MIC routing items, the master mute's bit 0) takes
+// those bits and leaves the others as the processor holds them. The spares
+// are changed by no control, so nothing sets them.
 constexpr std::array<Field, 35> table{{
     array1("input_level", K::unsigned_byte, TK770_OFFSET(input_level), format_count, 0, 100, S::unit,
            U::input_levels),
     array1("level_spare", K::unsigned_byte, TK770_OFFSET(level_spare), 3, 0, 255, S::none, U::input_levels),
-    scalar("preset_flags", K::unsigned_byte, TK770_OFFSET(preset_flags), 0, 31, S::unit, U::preset_flags),
-    scalar("mic_routing", K::unsigned_byte, TK770_OFFSET(mic_routing), 0, 7, S::unit, U::mic_routing),
+    flag_bits("preset_flags", TK770_OFFSET(preset_flags), 0x1F, U::preset_flags),
+    flag_bits("mic_routing", TK770_OFFSET(mic_routing), 0x03, U::mic_routing),
     scalar("sw_lpf_freq", K::unsigned_byte, TK770_OFFSET(sw_lpf_freq), 0, 10, S::unit, U::sw_lowpass),
     scalar("sw_lpf_mode", K::unsigned_byte, TK770_OFFSET(sw_lpf_mode), 0, 4, S::unit, U::sw_lowpass),
     array1("output_gain", K::unsigned_byte, TK770_OFFSET(output_gain), channel_count, 0, 60, S::unit,
@@ -77,7 +88,7 @@ constexpr std::array<Field, 35> table{{
     scalar("nonsync_source", K::unsigned_byte, TK770_OFFSET(nonsync_source), 0, 1, S::unit,
            U::input_selection),
     scalar("aux_source", K::unsigned_byte, TK770_OFFSET(aux_source), 0, 2, S::unit, U::input_selection),
-    scalar("system_spare1", K::unsigned_byte, TK770_OFFSET(system_spare1), 0, 255, S::unit,
+    scalar("system_spare1", K::unsigned_byte, TK770_OFFSET(system_spare1), 0, 255, S::none,
            U::input_selection),
     scalar("master_volume", K::unsigned_byte, TK770_OFFSET(master_volume), 0, 100, S::unit, U::master_volume),
     scalar("test_signal_flags", K::unsigned_byte, TK770_OFFSET(test_signal_flags), 0, 255, S::unit,
@@ -86,7 +97,7 @@ constexpr std::array<Field, 35> table{{
     scalar("fade_time", K::unsigned_byte, TK770_OFFSET(fade_time), 0, 9, S::unit, U::fade_time),
     scalar("power_on_format", K::unsigned_byte, TK770_OFFSET(power_on_format), 0, 5, S::unit,
            U::power_on_format),
-    scalar("master_mute", K::unsigned_byte, TK770_OFFSET(master_mute), 0, 1, S::unit, U::master_mute),
+    flag_bits("master_mute", TK770_OFFSET(master_mute), 0x01, U::master_mute),
     scalar("system_spare2", K::unsigned_byte, TK770_OFFSET(system_spare2), 0, 255, S::none, U::input_levels),
     Field{"profile_text", {}, K::text, TK770_OFFSET(profile_text), 1, {profile_text_count, 0},
           {profile_text_size, 0}, profile_text_size, 0, 0, S::text_row, U::input_levels, false},
@@ -275,7 +286,8 @@ void store_field(ParameterImage& image, const FieldRef& ref, const FieldValue& v
         std::memset(at, 0, ref.field->size);
         std::memcpy(at, value.text.data(), n);
     } else {
-        *at = static_cast<std::uint8_t>(value.number);
+        const std::uint8_t bits = ref.field->bits;
+        *at = static_cast<std::uint8_t>((*at & ~bits) | (static_cast<std::uint8_t>(value.number) & bits));
     }
 }
 

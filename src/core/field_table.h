@@ -43,6 +43,10 @@ struct Field {
     FieldSend send;
     UnitKind unit;             // valid when send == unit
     bool in_project;           // stored in the project file (runs A and B)
+    // The bits of the byte this field owns. A control that owns only some
+    // bits of a flag byte never changes the others, and neither does a set:
+    // the value lands in these bits and the rest of the byte is kept.
+    std::uint8_t bits = 0xFF;
 };
 
 // The whole table, in image order.
@@ -75,11 +79,13 @@ struct FieldValue {
 // is sent for them.
 std::variant<FieldValue, std::string> parse_field_value(const FieldRef& ref, std::string_view text);
 
-// The number held by a numeric field (signed fields as signed).
+// The number held by a numeric field (signed fields as signed): the whole
+// byte, as the project file holds it.
 int field_number(const ParameterImage& image, const FieldRef& ref);
 // The bytes of a text field up to its first zero byte, at most its width.
 std::string field_text(const ParameterImage& image, const FieldRef& ref);
-// Stores a parsed value; a text is zero-filled to the field's width.
+// Stores a parsed value; a text is zero-filled to the field's width, a number
+// changes only the field's own bits of its byte.
 void store_field(ParameterImage& image, const FieldRef& ref, const FieldValue& value);
 
 // The span (device address, length, command) that carries a change of this

@@ -123,6 +123,7 @@ struct SetCase {
     const char* field;
     const char* value;
     QString frame;  // TCP request, hex, against the simulator's start-up memory
+    const char* got = nullptr;  // what get prints afterwards, when not the value
 };
 
 void PrintTo(const SetCase& c, std::ostream* os) { *os << c.field << "=" << c.value; }
@@ -141,14 +142,15 @@ TEST_P(SetSendsItsUnit, SendsExactlyTheControlsFrame)
 
     const CtlRun g = runTool(QStringList{"get", c.field} + tcp());
     ASSERT_EQ(g.status, 0) << g.err.toStdString();
-    EXPECT_EQ(g.out.trimmed(), QString::fromUtf8(c.value).trimmed());
+    EXPECT_EQ(g.out.trimmed(), QString::fromUtf8(c.got ? c.got : c.value).trimmed());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Units, SetSendsItsUnit,
     testing::Values(SetCase{"input_level[2]", "100", "06 00 00 00 05 50 50 64 50 50 AF"},
                     SetCase{"preset_flags", "31", "06 00 08 00 01 1F 2E"},
-                    SetCase{"mic_routing", "7", "06 00 09 00 01 07 17"},
+                    // Bit 2 (held as 4 at start) belongs to no MIC item and stays.
+                    SetCase{"mic_routing", "3", "06 00 09 00 01 07 17", "7"},
                     SetCase{"sw_lpf_mode", "4", "06 00 0A 00 02 00 04 16"},
                     SetCase{"output_gain[7]", "60", "06 00 13 00 01 3C 56"},
                     SetCase{"output_delay[0]", "200", "06 00 14 00 01 C8 E3"},
@@ -175,6 +177,47 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// ---- set on a flag byte whose other bits belong to no control of the field ----
+
+struct BitsCase {
+    const char* field;
+    int offset;           // image offset of the byte
+    int held;             // what the processor holds there before the set
+    const char* value;
+    QString frame;        // the one write the set sends
+};
+
+void PrintTo(const BitsCase& c, std::ostream* os) { *os << c.field << "=" << c.value << " over " << c.held; }
+
+class SetKeepsForeignBits : public DeviceTool, public testing::WithParamInterface<BitsCase> {};
+
+TEST_P(SetKeepsForeignBits, SendsTheHeldByteWithOnlyTheFieldsBitsChanged)
+{
+    startTcp();
+    const auto& c = GetParam();
+    // Put the byte on the processor the way an operator would: download a project holding it.
+    const QString project = path("held.qsdat");
+    ASSERT_EQ(runTool({"new", "-o", project}).status, 0);
+    QByteArray bytes = readAll(project);
+    bytes[file_image_start + c.offset] = static_cast<char>(c.held);
+    ASSERT_TRUE(writeAll(project, bytes));
+    ASSERT_EQ(runTool(QStringList{"download", project} + tcp()).status, 0);
+
+    const int mark = traceLength();
+    const CtlRun r = runTool(QStringList{"set", c.field, QString::fromUtf8(c.value)} + tcp());
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(writes(requests(mark), false), QStringList{c.frame});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FlagBytes, SetKeepsForeignBits,
+    testing::Values(BitsCase{"master_mute", TK770_OFFSET(master_mute), 0x82, "1", "06 01 36 00 01 83 C1"},
+                    BitsCase{"preset_flags", TK770_OFFSET(preset_flags), 0xE0, "5", "06 00 08 00 01 E5 F4"},
+                    BitsCase{"mic_routing", TK770_OFFSET(mic_routing), 0x04, "2", "06 00 09 00 01 06 16"},
+                    // Every bit of the polarity byte is some channel's button: sent as given.
+                    BitsCase{"polarity_flags", TK770_OFFSET(polarity_flags), 0x5A, "1", "06 00 1C 00 01 01 24"}),
+    [](const auto& info) { return std::string(info.param.field); });
+
 TEST_F(DeviceTool, RefusedSetSendsNothingAtAll)
 {
     startTcp();
@@ -182,7 +225,9 @@ TEST_F(DeviceTool, RefusedSetSendsNothingAtAll)
                                      {"set", "eq[0][0]", "-61"},
                                      {"set", "sw_filter[0].fc", "19"},
                                      {"set", "device_model", "X"},
-                                     {"set", "eq[0][27]", "0"}};
+                                     {"set", "eq[0][27]", "0"},
+                                     {"set", "master_mute", "2"},
+                                     {"set", "system_spare1", "1"}};
     for (const auto& args : refused) {
         const CtlRun r = runTool(args + tcp());
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();

@@ -21,7 +21,7 @@ inline CtlRun runTool(const QStringList& args)
 {
     QString out, err;
     QTextStream o(&out), e(&err);
-    const int status = Ctl::runCtl(QStringList{QStringLiteral("tk770ctl")} + args, o, e);
+    const int status = tk770::runCtl(QStringList{QStringLiteral("tk770ctl")} + args, o, e);
     o.flush();
     e.flush();
     return {status, out, err};

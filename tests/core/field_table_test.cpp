@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -137,7 +138,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ValueCase{"fade_time", "10", false, 0}, ValueCase{"power_on_format", "5", true, 5},
                     ValueCase{"polarity_flags", "255", true, 255}, ValueCase{"polarity_flags", "256", false, 0},
                     ValueCase{"preset_flags", "32", false, 0}, ValueCase{"master_mute", "1", true, 1},
-                    ValueCase{"master_mute", "2", false, 0}, ValueCase{"system_spare1", "255", true, 255},
+                    ValueCase{"master_mute", "2", false, 0}, ValueCase{"mic_routing", "3", true, 3},
+                    ValueCase{"mic_routing", "4", false, 0},
                     ValueCase{"tone[2].treble_freq", "10", false, 0}, ValueCase{"master_volume", "", false, 0},
                     ValueCase{"master_volume", "-", false, 0}, ValueCase{"master_volume", " 5", false, 0},
                     ValueCase{"master_volume", "5 ", false, 0}, ValueCase{"master_volume", "0x10", false, 0},
@@ -145,6 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ValueCase{"master_volume", "99999999999999999999", false, 0},
                     // No control sends these, and the device information is the processor's own.
                     ValueCase{"level_spare[0]", "80", false, 0}, ValueCase{"system_spare2", "83", false, 0},
+                    ValueCase{"system_spare1", "255", false, 0},
                     ValueCase{"device_model", "X", false, 0}, ValueCase{"device_serial", "1", false, 0}));
 
 TEST(FieldValueText, ProfileTextIsHeldToThirtyNineCp936Bytes)
@@ -192,6 +195,55 @@ TEST(FieldNumbers, SignedFieldsReadSignedAndStoreTwosComplement)
     EXPECT_EQ(field_number(image, ref_of("output_gain[2]")), 200);
 }
 
+// A set changes only the bits the field's control changes: the master mute
+// button toggles bit 0 alone, the preset boxes bits 0 to 4, the MIC routing
+// items bits 0 and 1. Bytes a control owns whole are replaced whole.
+struct MergeCase {
+    const char* field;
+    std::uint8_t before;
+    const char* value;
+    std::uint8_t after;
+};
+
+void PrintTo(const MergeCase& c, std::ostream* os) { *os << c.field << "=" << c.value; }
+
+class FieldStoreBits : public testing::TestWithParam<MergeCase> {};
+
+TEST_P(FieldStoreBits, KeepsTheBitsNoControlOfTheFieldChanges)
+{
+    const auto& c = GetParam();
+    const FieldRef ref = ref_of(c.field);
+    ParameterImage image{};
+    std::memset(image.data(), 0xA5, image_size);
+    image.data()[ref.offset] = c.before;
+    ParameterImage expected = image;
+    expected.data()[ref.offset] = c.after;
+
+    const auto value = parse_field_value(ref, c.value);
+    ASSERT_TRUE(std::holds_alternative<FieldValue>(value)) << std::get<std::string>(value);
+    store_field(image, ref, std::get<FieldValue>(value));
+    EXPECT_EQ(static_cast<int>(image.data()[ref.offset]), static_cast<int>(c.after));
+    EXPECT_EQ(image, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bytes, FieldStoreBits,
+    testing::Values(MergeCase{"master_mute", 0x82, "1", 0x83}, MergeCase{"master_mute", 0x83, "0", 0x82},
+                    MergeCase{"master_mute", 0xFE, "0", 0xFE}, MergeCase{"preset_flags", 0xE0, "5", 0xE5},
+                    MergeCase{"preset_flags", 0xFF, "0", 0xE0}, MergeCase{"mic_routing", 0x04, "2", 0x06},
+                    MergeCase{"mic_routing", 0xFF, "0", 0xFC},
+                    // Owned whole: every bit is some channel's or some choice's.
+                    MergeCase{"polarity_flags", 0x5A, "1", 0x01}, MergeCase{"mute_flags", 0xFF, "0", 0x00},
+                    MergeCase{"test_signal_flags", 0x81, "2", 0x02}, MergeCase{"sw_lpf_mode", 0xF0, "4", 0x04},
+                    MergeCase{"input_format", 0x83, "1", 0x01}),
+    [](const auto& info) {
+        std::string name = std::string(info.param.field) + "_" + info.param.value + "_" +
+                           std::to_string(static_cast<int>(info.param.before));
+        for (auto& ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        return name;
+    });
+
 struct UnitCase {
     const char* field;
     int device_address;
@@ -236,7 +288,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FieldSendUnit, NoneForFieldsNoControlSends)
 {
-    for (const char* name : {"level_spare[1]", "system_spare2", "device_model", "firmware_date"})
+    for (const char* name : {"level_spare[1]", "system_spare1", "system_spare2", "device_model", "firmware_date"})
         EXPECT_FALSE(send_unit_of(ref_of(name)).has_value()) << name;
 }
 
