@@ -5,11 +5,12 @@
 #include "cli/ImageJson.h"
 #include "core/cp936.h"
 #include "core/field_table.h"
+#include "core/file_output.h"
 #include "core/project_file.h"
 #include "core/send_unit.h"
 
+#include <QBuffer>
 #include <QCommandLineParser>
-#include <QFile>
 #include <QHash>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -40,7 +41,7 @@ const QList<CommandInfo>& commands()
     static const QList<CommandInfo> list{
         {"info", 0, 0, Scope::Device, {}, "info                      model, serial number, firmware, profile texts"},
         {"read", 0, 0, Scope::Device, {"o", "json"}, "read -o FILE [--json FILE] read everything into a project (and JSON)"},
-        {"download", 1, 1, Scope::Device, {}, "download FILE             send a project's settings to the processor"},
+        {"download", 1, 1, Scope::Device, {"force"}, "download FILE [--force]   send a project's settings to the processor"},
         {"save-memory", 0, 0, Scope::Device, {}, "save-memory               commit the working settings to memory"},
         {"backup-ic", 0, 0, Scope::Device, {}, "backup-ic                 back the settings up to the IC card"},
         {"restart", 0, 0, Scope::Device, {}, "restart                   restart the processor"},
@@ -82,10 +83,11 @@ int usage(QTextStream& err, const QString& text)
     return ExitUsage;
 }
 
-int fileError(QTextStream& err, int code, const QString& path)
+// `reason` ("PATH: the system's reason") replaces the bare path when known.
+int fileError(QTextStream& err, int code, const QString& path, const std::string& reason = {})
 {
     err << QString::fromUtf8(file_result_message(code).data(), static_cast<qsizetype>(file_result_message(code).size()))
-        << " (" << path << ")\n";
+        << " (" << (reason.empty() ? path : QString::fromStdString(reason)) << ")\n";
     err.flush();
     return ExitFile;
 }
@@ -147,11 +149,17 @@ std::optional<FieldRef> fieldArgument(Context& c, const QString& text, int& stat
     return std::get<FieldRef>(parsed);
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes)
+std::span<const std::uint8_t> bytesOf(const QByteArray& bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    return file.write(bytes) == bytes.size() && file.flush();
+    return {reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size())};
+}
+
+// Writes every staged file, or none of them; a failure is reported as a
+// file error naming the file and the system's reason.
+int commitOutputs(Context& c, OutputFiles& files)
+{
+    if (files.commit()) return ExitOk;
+    return fileError(c.err, project_cannot_write, {}, files.error());
 }
 
 // Loads a project onto a zero image; 0 or a project file result code.
@@ -162,11 +170,14 @@ int loadProject(const QString& path, ParameterImage& image, DeviceIpText& ip)
     return read_project_file(local8(path), image, ip);
 }
 
+// A device text for the terminal: its control characters are shown, not obeyed.
+QString printable(const std::string& utf8) { return QString::fromStdString(escape_controls(utf8)); }
+
 QString fieldValueText(const ParameterImage& image, const FieldRef& ref)
 {
     if (ref.field->kind == FieldKind::text) {
         const char* at = reinterpret_cast<const char*>(image.data() + ref.offset);
-        return QString::fromStdString(cp936_field_to_utf8(at, static_cast<std::size_t>(ref.field->size)));
+        return printable(cp936_field_to_utf8(at, static_cast<std::size_t>(ref.field->size)));
     }
     return QString::number(field_number(image, ref));
 }
@@ -185,9 +196,9 @@ int cmdNew(Context& c)
     ParameterImage image{};
     image.reset_to_defaults();
     DeviceIpText ip{};
-    const QString path = c.parser.value("o");
-    const int result = write_project_file(local8(path), image, ip);
-    return result == project_ok ? ExitOk : fileError(c.err, result, path);
+    OutputFiles files;
+    files.stage(local8(c.parser.value("o")), project_file_bytes(image, ip));
+    return commitOutputs(c, files);
 }
 
 int cmdDump(Context& c)
@@ -197,6 +208,8 @@ int cmdDump(Context& c)
     const int result = loadProject(c.args[0], image, ip);
     if (result != project_ok) return fileError(c.err, result, c.args[0]);
     c.out << QJsonDocument(imageToJson(image, ip, false)).toJson(QJsonDocument::Indented);
+    for (const auto& bad : fields_out_of_range(image))
+        c.err << "out of range: " << QString::fromStdString(bad) << '\n';
     return ExitOk;
 }
 
@@ -227,8 +240,13 @@ int cmdCurve(Context& c)
     ChannelCurve curve(image, *channel);
     for (const auto& line : curveCsvLines(curve.points())) c.out << line << '\n';
     if (c.parser.isSet("png")) {
-        const QString path = c.parser.value("png");
-        if (!curve.graph().save(path, "PNG")) return fileError(c.err, project_cannot_write, path);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        curve.graph().save(&buffer, "PNG");
+        OutputFiles files;
+        files.stage(local8(c.parser.value("png")), bytesOf(png));
+        return commitOutputs(c, files);
     }
     return ExitOk;
 }
@@ -240,13 +258,12 @@ int cmdInfo(Context& c)
     DeviceSession session(c.link, c.err);
     if (!openAndRead(session)) return ExitDevice;
     const ParameterImage& image = session.image();
-    c.out << "model: " << QString::fromStdString(cp936_field_to_utf8(image.device_model)) << '\n'
-          << "serial number: " << QString::fromStdString(cp936_field_to_utf8(image.device_serial)) << '\n'
-          << "firmware version: " << QString::fromStdString(cp936_field_to_utf8(image.firmware_version)) << '\n'
-          << "firmware date: " << QString::fromStdString(cp936_field_to_utf8(image.firmware_date)) << '\n';
+    c.out << "model: " << printable(cp936_field_to_utf8(image.device_model)) << '\n'
+          << "serial number: " << printable(cp936_field_to_utf8(image.device_serial)) << '\n'
+          << "firmware version: " << printable(cp936_field_to_utf8(image.firmware_version)) << '\n'
+          << "firmware date: " << printable(cp936_field_to_utf8(image.firmware_date)) << '\n';
     for (int k = 0; k < profile_text_count; ++k)
-        c.out << "profile_text[" << k << "]: " << QString::fromStdString(cp936_field_to_utf8(image.profile_text[k]))
-              << '\n';
+        c.out << "profile_text[" << k << "]: " << printable(cp936_field_to_utf8(image.profile_text[k])) << '\n';
     return ExitOk;
 }
 
@@ -262,19 +279,24 @@ int cmdRead(Context& c)
             return usage(c.err, QStringLiteral("host text longer than %1 bytes does not fit a project").arg(ip.size() - 1));
         std::memcpy(ip.data(), host.constData(), static_cast<std::size_t>(host.size()));
     }
+    // Targets are checked before the processor is asked, so a command that
+    // cannot save its result does not read for nothing.
+    for (const char* option : {"o", "json"}) {
+        if (!c.parser.isSet(option)) continue;
+        const std::string path = local8(c.parser.value(option));
+        if (const auto problem = output_target_problem(path); !problem.empty())
+            return fileError(c.err, project_cannot_write, {}, path + ": " + problem);
+    }
     DeviceSession session(c.link, c.err);
     if (!openAndRead(session)) return ExitDevice;
-    if (c.parser.isSet("o")) {
-        const QString path = c.parser.value("o");
-        const int result = write_project_file(local8(path), session.image(), ip);
-        if (result != project_ok) return fileError(c.err, result, path);
-    }
+    // Both files or neither.
+    OutputFiles files;
+    if (c.parser.isSet("o")) files.stage(local8(c.parser.value("o")), project_file_bytes(session.image(), ip));
     if (c.parser.isSet("json")) {
-        const QString path = c.parser.value("json");
-        if (!writeFile(path, QJsonDocument(imageToJson(session.image(), ip, true)).toJson(QJsonDocument::Indented)))
-            return fileError(c.err, project_cannot_write, path);
+        const QByteArray json = QJsonDocument(imageToJson(session.image(), ip, true)).toJson(QJsonDocument::Indented);
+        files.stage(local8(c.parser.value("json")), bytesOf(json));
     }
-    return ExitOk;
+    return commitOutputs(c, files);
 }
 
 int cmdDownload(Context& c)
@@ -283,6 +305,14 @@ int cmdDownload(Context& c)
     DeviceIpText ip;
     const int result = loadProject(c.args[0], fromFile, ip);
     if (result != project_ok) return fileError(c.err, result, c.args[0]);
+    // The panel saves only values its controls keep; a file holding others
+    // is damaged or foreign, and the processor would take them as they are.
+    if (const auto bad = fields_out_of_range(fromFile); !bad.empty() && !c.parser.isSet("force")) {
+        QStringList names;
+        for (const auto& b : bad) names << QString::fromStdString(b);
+        return usage(c.err, QStringLiteral("%1 holds fields out of range: %2; --force sends it anyway")
+                                .arg(c.args[0], names.join(QStringLiteral(", "))));
+    }
 
     DeviceSession session(c.link, c.err);
     if (!openAndRead(session)) return ExitDevice;
@@ -371,9 +401,11 @@ int cmdNetconfig(Context& c)
 
 int cmdSerialNumber(Context& c)
 {
-    const auto converted = utf8_to_cp936_field(local8(c.args[0]), serial_number_size);
-    if (!converted || converted->truncated || converted->bytes.empty())
-        return usage(c.err, QStringLiteral("a serial number is 1 to %1 characters").arg(serial_number_size));
+    const std::string text = local8(c.args[0]);
+    if (text.empty()) return usage(c.err, QStringLiteral("a serial number is 1 to %1 characters").arg(serial_number_size));
+    if (const auto problem = cp936_text_problem(text, serial_number_size); !problem.empty())
+        return usage(c.err, QStringLiteral("the serial number %1").arg(QString::fromStdString(problem)));
+    const auto converted = utf8_to_cp936_field(text, serial_number_size);
     DeviceSession session(c.link, c.err);
     session.openSerialPort();
     session.sequences().store_serial_number(converted->bytes);
@@ -427,6 +459,7 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
     parser.addOption({"json", QStringLiteral("Also write the whole image as JSON."), "FILE"});
     parser.addOption({"channel", QStringLiteral("Channel of the curve: 0..6 L C R SL SR BSL BSR, 7 SW."), "C"});
     parser.addOption({"png", QStringLiteral("Also write the response graph as PNG."), "FILE"});
+    parser.addOption({"force", QStringLiteral("Download a project even when fields lie outside their ranges.")});
     parser.addPositionalArgument("command", QStringLiteral("One of the commands below."), "COMMAND [ARGS...]");
 
     // A negative number ("set eq[0][0] -30") would read as an unknown option;
@@ -461,7 +494,8 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
         const QString canonical = option == "output" ? QStringLiteral("o") : option;
         const bool isLink = linkOptionNames.contains(canonical);
         if (isLink ? info.scope == Scope::Offline : !info.options.contains(canonical))
-            return usage(err, QStringLiteral("option --%1 does not apply to %2").arg(option, name));
+            return usage(err, QStringLiteral("option %1 does not apply to %2")
+                                  .arg(canonical == "o" ? QStringLiteral("-o/--output") : "--" + option, name));
     }
     for (const QString& option : info.options)
         if (option == "o" && name != "read" && !parser.isSet("o"))

@@ -84,8 +84,9 @@ QStringList projectDifferences(const ParameterImage& a, const DeviceIpText& ipA,
         const int vb = field_number(b, ref);
         if (va != vb) lines << QStringLiteral("%1: %2 -> %3").arg(QString::fromStdString(ref.name())).arg(va).arg(vb);
     });
-    const QString ta = deviceIpString(ipA);
-    const QString tb = deviceIpString(ipB);
+    // Printed on a terminal: control characters are shown, not obeyed.
+    const QString ta = QString::fromStdString(escape_controls(cp936_field_to_utf8(ipA.data(), ipA.size())));
+    const QString tb = QString::fromStdString(escape_controls(cp936_field_to_utf8(ipB.data(), ipB.size())));
     if (ta != tb) lines << QStringLiteral("device_ip_text: \"%1\" -> \"%2\"").arg(ta, tb);
     return lines;
 }

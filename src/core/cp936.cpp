@@ -1,6 +1,7 @@
 #include "core/cp936.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <iconv.h>
 
@@ -138,6 +139,97 @@ std::string cp936_field_to_utf8(const char* field, std::size_t field_size)
         ++in_ptr;
         --in_left;
         iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
+    }
+    return out;
+}
+
+namespace {
+
+// Decodes one UTF-8 character strictly (no overlong forms, no surrogates);
+// returns its length, 0 when the bytes are not valid UTF-8.
+std::size_t utf8_character(std::string_view text, std::size_t at, char32_t& cp)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[at + k]); };
+    const unsigned char lead = byte(0);
+    std::size_t n = 0;
+    char32_t min = 0;
+    if (lead < 0x80) {
+        cp = lead;
+        return 1;
+    }
+    if ((lead & 0xE0) == 0xC0) n = 2, cp = lead & 0x1F, min = 0x80;
+    else if ((lead & 0xF0) == 0xE0) n = 3, cp = lead & 0x0F, min = 0x800;
+    else if ((lead & 0xF8) == 0xF0) n = 4, cp = lead & 0x07, min = 0x10000;
+    else return 0;
+    if (at + n > text.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((byte(k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (byte(k) & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return n;
+}
+
+bool is_control(char32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F); }
+
+std::string code_point(char32_t cp)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(cp));
+    return text;
+}
+
+}  // namespace
+
+std::string cp936_text_problem(std::string_view utf8, std::size_t max_bytes)
+{
+    std::size_t bytes = 0;
+    for (std::size_t at = 0; at < utf8.size();) {
+        char32_t cp = 0;
+        const std::size_t n = utf8_character(utf8, at, cp);
+        if (n == 0) return "is not valid UTF-8 (byte " + std::to_string(at + 1) + ")";
+        if (cp == 0) return "holds a zero byte";
+        // Programs hand on bytes that are not UTF-8 as U+FFFD, so the mark
+        // means the text that was typed was not valid UTF-8.
+        if (cp == 0xFFFD) return "is not valid UTF-8";
+        if (is_control(cp)) return "holds a control character (" + code_point(cp) + ")";
+        const auto converted = utf8_to_cp936(utf8.substr(at, n));
+        if (!converted) return "'" + std::string(utf8.substr(at, n)) + "' (" + code_point(cp) + ") has no code page 936 form";
+        bytes += converted->size();
+        at += n;
+    }
+    if (bytes > max_bytes)
+        return "is " + std::to_string(bytes) + " bytes in code page 936; at most " + std::to_string(max_bytes) + " fit";
+    return {};
+}
+
+std::string escape_controls(std::string_view utf8)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t at = 0; at < utf8.size();) {
+        char32_t cp = 0;
+        std::size_t n = utf8_character(utf8, at, cp);
+        if (n == 0) {
+            // Not UTF-8: the byte is shown, never passed on.
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(utf8[at]));
+            out += hex;
+            ++at;
+            continue;
+        }
+        if (cp == '\\') out += "\\\\";
+        else if (cp == '\n') out += "\\n";
+        else if (cp == '\r') out += "\\r";
+        else if (cp == '\t') out += "\\t";
+        else if (is_control(cp)) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned>(cp));
+            out += hex;
+        } else {
+            out.append(utf8.substr(at, n));
+        }
+        at += n;
     }
     return out;
 }

@@ -39,4 +39,15 @@ std::string cp936_field_to_utf8(const char (&field)[N])
     return cp936_field_to_utf8(field, N);
 }
 
+// Why `utf8` cannot be stored as a code-page-936 text of at most max_bytes,
+// or empty when it can: not valid UTF-8, a zero byte, a control character
+// (which would reach a terminal or split a printed line), a character code
+// page 936 lacks, or too long. The reason names the character at fault.
+std::string cp936_text_problem(std::string_view utf8, std::size_t max_bytes);
+
+// The text with every control character written as an escape ("\n",
+// "\u001b") and the backslash doubled, so a printed field stays one line and
+// nothing in it reaches the terminal as a command.
+std::string escape_controls(std::string_view utf8);
+
 }  // namespace tk770

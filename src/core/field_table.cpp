@@ -236,10 +236,9 @@ std::variant<FieldValue, std::string> parse_field_value(const FieldRef& ref, std
     FieldValue value;
     if (f.kind == FieldKind::text) {
         const std::size_t room = static_cast<std::size_t>(f.size - 1);  // one byte for the terminator
+        if (const auto problem = cp936_text_problem(text, room); !problem.empty())
+            return "the text for " + name + ' ' + problem;
         auto converted = utf8_to_cp936_field(text, room);
-        if (!converted) return "the text for " + name + " is not valid UTF-8, has a zero byte or characters outside code page 936";
-        if (converted->truncated)
-            return "the text for " + name + " does not fit: at most " + std::to_string(room) + " bytes in code page 936";
         value.text = std::move(converted->bytes);
         return value;
     }
@@ -317,7 +316,8 @@ std::vector<std::string> fields_out_of_range(const ParameterImage& image)
     std::vector<std::string> out;
     for_each_field_element([&](const FieldRef& ref) {
         const Field& f = *ref.field;
-        if (f.kind == FieldKind::text || !f.in_project) return;
+        // A flag byte may hold any pattern in the bits no control owns.
+        if (f.kind == FieldKind::text || !f.in_project || f.bits != 0xFF) return;
         const int value = field_number(image, ref);
         if (value < f.min || value > f.max)
             out.push_back(ref.name() + ' ' + std::to_string(value) + " (" + std::to_string(f.min) + ".." +

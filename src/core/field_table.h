@@ -107,7 +107,7 @@ void for_each_field_element(Fn&& fn)
 }
 
 // Every numeric field of the project runs whose value lies outside the range
-// its control keeps, as "master_volume 169 (0..100)", in table order. A
+// its control keeps (flag bytes that controls share are any pattern), as "master_volume 169 (0..100)", in table order. A
 // project written by the panel has none; a damaged or foreign file may.
 std::vector<std::string> fields_out_of_range(const ParameterImage& image);
 

@@ -160,3 +160,51 @@ TEST(Cp936FieldToUtf8, ReplacesInvalidBytesAndGoesOn)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Cp936TextProblem, NamesTheReason)
+{
+    struct Case {
+        const char* what;
+        std::string text;
+        std::size_t room;
+        std::string problem;  // empty: storable
+    };
+    const Case cases[] = {
+        {"ASCII that fits", "SN123", 16, ""},
+        {"Chinese that fits", "影厅 3", 16, ""},
+        {"exactly full", std::string(16, 'x'), 16, ""},
+        {"one byte too long", std::string(17, 'x'), 16, "is 17 bytes in code page 936; at most 16 fit"},
+        {"nine Chinese characters", "影厅影厅影厅影厅影", 16, "is 18 bytes in code page 936; at most 16 fit"},
+        {"a stray continuation byte", "ab\x80", 16, "is not valid UTF-8 (byte 3)"},
+        {"an overlong slash", "\xC0\xAF", 16, "is not valid UTF-8 (byte 1)"},
+        {"a cut-off character", "\xE5\xBD", 16, "is not valid UTF-8 (byte 1)"},
+        {"a replacement mark", "a\xEF\xBF\xBD", 16, "is not valid UTF-8"},
+        {"a zero byte", std::string("a\0b", 3), 16, "holds a zero byte"},
+        {"a newline", "a\nb", 16, "holds a control character (U+000A)"},
+        {"an escape", "\x1b[2J", 16, "holds a control character (U+001B)"},
+        {"a C1 control", "a\xC2\x9B", 16, "holds a control character (U+009B)"},
+        {"an emoji", "A\xF0\x9F\x98\x80", 16, "'\xF0\x9F\x98\x80' (U+1F600) has no code page 936 form"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(tk770::cp936_text_problem(c.text, c.room), c.problem) << c.what;
+}
+
+TEST(EscapeControls, KeepsAPrintedTextOnOneLine)
+{
+    struct Case {
+        std::string text;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"plain 影厅", "plain 影厅"},
+        {"a\nb\r\tc", "a\\nb\\r\\tc"},
+        {"\x1b[2J", "\\u001b[2J"},
+        {"back\\slash", "back\\\\slash"},
+        {"del\x7f", "del\\u007f"},
+        {"bad\xff", "bad\\xff"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(tk770::escape_controls(c.text), c.shown) << c.text;
+}
+
+}  // namespace

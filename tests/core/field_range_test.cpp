@@ -26,6 +26,7 @@ TEST(FieldsOutOfRange, NamesEachFieldItsValueAndItsRange)
     image.tone[1].bass_gain = -61;
     image.sw_filter[1].fc = 19;
     image.polarity_flags = 0xFF;  // any bit pattern is a valid flag byte
+    image.master_mute = 0x82;     // bits 1..7 belong to no control
     image.device_model[0] = 'X';  // not part of a project
     EXPECT_EQ(fields_out_of_range(image),
               (std::vector<std::string>{"sw_filter[1].fc 19 (20..120)", "tone[1].bass_gain -61 (-60..60)",
