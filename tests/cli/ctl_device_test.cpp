@@ -5,6 +5,7 @@
 
 #include "core/parameter_image.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -85,6 +86,19 @@ TEST_F(DeviceTool, InfoShowsTheDeviceInformationAndProfileTexts)
     EXPECT_EQ(reads[0], "03 00 00 00 24 27");
     EXPECT_TRUE(reads[15].startsWith("03 03 44 00 10"));
     EXPECT_TRUE(reads[16].startsWith("03 03 34 00 10"));
+}
+
+TEST_F(DeviceTool, ReadReplacesBothFilesOrNeither)
+{
+    startTcp();
+    const QString project = path("good.qsdat");
+    ASSERT_TRUE(writeAll(project, "the calibration of hall 2"));
+    const CtlRun r = runTool(QStringList{"read", "-o", project, "--json", path("missing/x.json")} + tcp());
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(r.err.contains("x.json: No such file or directory")) << r.err.toStdString();
+    EXPECT_EQ(readAll(project), "the calibration of hall 2");
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"good.qsdat"})
+        << "no temporary file is left behind";
 }
 
 TEST_F(DeviceTool, ReadWritesAProjectAndTheWholeImageAsJson)
