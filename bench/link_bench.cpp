@@ -20,7 +20,7 @@ struct Quiet : tk770::StatusSink {
 
 struct TcpRig {
     SimProcess sim;
-    QtTcpTransport tcp;
+    tk770::QtTcpTransport tcp;
     tk770::LinkState state;
     Quiet quiet;
     tk770::ParameterImage image{};
@@ -77,7 +77,7 @@ void BM_SerialFullReadAtLineRate(benchmark::State& state)
         state.SkipWithError(qPrintable(sim.error()));
         return;
     }
-    QtSerialTransport serial;
+    tk770::QtSerialTransport serial;
     serial.bindPort(1, sim.ptyPath());
     tk770::LinkState link_state;
     link_state.serial_port = 1;

@@ -55,8 +55,8 @@ private:
     LinkOptions m_options;
     StreamStatus m_status;
     tk770::LinkState m_state;
-    QtSerialTransport m_serial;
-    QtTcpTransport m_tcp;
+    tk770::QtSerialTransport m_serial;
+    tk770::QtTcpTransport m_tcp;
     tk770::DeviceLink m_link;
     tk770::ParameterImage m_image{};
     tk770::DeviceSequences m_sequences;

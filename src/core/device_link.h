@@ -2,9 +2,11 @@
 // operations every other part of the system talks to the processor through.
 //
 // The link owns no transport. It is handed two small interfaces, one per
-// transport, and chooses between them on every call from LinkState, so the
-// window, the command-line tool and the tests can put a real port, a socket
-// or a scripted fake behind it.
+// transport, so the window, the command-line tool and the tests can put a
+// real port, a socket or a scripted fake behind it. Each is wrapped in a
+// backend (core/link_backend.h) holding that transport's rules; LinkState
+// selects the backend at every call, and the caller may switch it between
+// calls.
 #pragma once
 
 #include "core/frame.h"
@@ -12,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -86,9 +89,16 @@ public:
 inline constexpr std::string_view text_not_connected = "未连接";
 inline constexpr std::string_view text_connected = "已连接";
 
+class LinkBackend;
+class SerialBackend;
+class TcpBackend;
+
 class DeviceLink {
 public:
     DeviceLink(LinkState& state, SerialTransport* serial, TcpTransport* tcp, StatusSink* status);
+    ~DeviceLink();
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
 
     // 0 when the reply was accepted, -1 otherwise. A rejected read leaves
     // `destination` untouched; the source of a write is never modified.
@@ -97,23 +107,21 @@ public:
     int store_block(int address, int length, const std::uint8_t* source);
 
     LinkState& state() { return m_state; }
-    SerialTransport* serial() { return m_serial; }
-    TcpTransport* tcp() { return m_tcp; }
+    SerialTransport* serial();
+    TcpTransport* tcp();
     StatusSink* status() { return m_status; }
-    void set_tcp(TcpTransport* tcp) { m_tcp = tcp; }
-    void set_serial(SerialTransport* serial) { m_serial = serial; }
+    void set_tcp(TcpTransport* tcp);
+    void set_serial(SerialTransport* serial);
 
 private:
+    // The one place network_mode is looked at.
+    LinkBackend& backend();
     int send_block(Command cmd, int address, int length, const std::uint8_t* source);
 
     LinkState& m_state;
-    SerialTransport* m_serial;
-    TcpTransport* m_tcp;
     StatusSink* m_status;
-    std::array<std::uint8_t, serial_buffer_size> m_serial_tx{};
-    std::array<std::uint8_t, serial_buffer_size> m_serial_rx{};
-    std::array<std::uint8_t, tcp_buffer_size> m_tcp_tx{};
-    std::array<std::uint8_t, tcp_buffer_size> m_tcp_rx{};
+    std::unique_ptr<SerialBackend> m_serial;
+    std::unique_ptr<TcpBackend> m_tcp;
 };
 
 }  // namespace tk770

@@ -41,10 +41,10 @@ class TForm5;
 class TForm6;
 class TForm7;
 class TForm8;
-class QtSerialTransport;
-class QtTcpTransport;
 namespace tk770 {
 class DeviceSequences;
+class QtSerialTransport;
+class QtTcpTransport;
 }
 
 class TForm1 : public QWidget, public tk770::StatusSink {
@@ -192,8 +192,8 @@ public:
     using ErrorReporter = std::function<void(const QString& text)>;
     void setErrorReporter(ErrorReporter reporter) { m_reportError = std::move(reporter); }
     // TCPClient1, the serial ports and the whole-device sequences.
-    QtTcpTransport& tcpClient() { return *m_tcpClient; }
-    QtSerialTransport& serialPorts() { return *m_serialPorts; }
+    tk770::QtTcpTransport& tcpClient() { return *m_tcpClient; }
+    tk770::QtSerialTransport& serialPorts() { return *m_serialPorts; }
     tk770::DeviceSequences& sequences() { return *m_sequences; }
     int tcpPort() const { return m_tcpPort; }
     void setTcpPort(int port) { m_tcpPort = port; }
@@ -333,8 +333,8 @@ private:
     // Link parts and dialogs (MainDevice.cpp), made once at start-up.
     void createDevicePartsAndDialogs();
     void stopIfCommandStopped();
-    std::shared_ptr<QtSerialTransport> m_serialPorts;
-    std::shared_ptr<QtTcpTransport> m_tcpClient;
+    std::shared_ptr<tk770::QtSerialTransport> m_serialPorts;
+    std::shared_ptr<tk770::QtTcpTransport> m_tcpClient;
     std::shared_ptr<tk770::DeviceSequences> m_sequences;
     int m_tcpPort = tk770::tcp_port;
     TForm4* m_form4 = nullptr;

@@ -86,8 +86,8 @@ void TForm1::stopIfCommandStopped()
 
 void TForm1::createDevicePartsAndDialogs()
 {
-    m_serialPorts = std::make_shared<QtSerialTransport>();
-    m_tcpClient = std::make_shared<QtTcpTransport>();
+    m_serialPorts = std::make_shared<tk770::QtSerialTransport>();
+    m_tcpClient = std::make_shared<tk770::QtTcpTransport>();
     m_link->set_serial(m_serialPorts.get());
     m_link->set_tcp(m_tcpClient.get());
 

@@ -3,9 +3,11 @@
 #include <QDeadlineTimer>
 #include <QSerialPort>
 
+namespace tk770 {
+
 struct QtSerialTransport::Port {
     QString boundPath;
-    int timeoutMs = tk770::normal_read_timeout_ms;
+    int timeoutMs = normal_read_timeout_ms;
     std::unique_ptr<QSerialPort> serial;
 };
 
@@ -71,7 +73,7 @@ void QtSerialTransport::open(int port)
     // Bytes left over from before the connect must not pass for a reply.
     serial->clear(QSerialPort::AllDirections);
     serial->readAll();
-    p->timeoutMs = tk770::normal_read_timeout_ms;
+    p->timeoutMs = normal_read_timeout_ms;
     p->serial = std::move(serial);
 }
 
@@ -126,3 +128,5 @@ int QtSerialTransport::read(int port, std::span<std::uint8_t> bytes)
     }
     return static_cast<int>(got);
 }
+
+}  // namespace tk770

@@ -12,7 +12,9 @@
 
 class QSerialPort;
 
-class QtSerialTransport : public tk770::SerialTransport {
+namespace tk770 {
+
+class QtSerialTransport : public SerialTransport {
 public:
     static constexpr int port_count = 10;
 
@@ -42,3 +44,5 @@ private:
 
     std::array<std::unique_ptr<Port>, port_count + 1> m_ports;
 };
+
+}  // namespace tk770

@@ -3,6 +3,8 @@
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 
+namespace tk770 {
+
 QtTcpTransport::QtTcpTransport() = default;
 QtTcpTransport::~QtTcpTransport() = default;
 
@@ -23,7 +25,7 @@ QString QtTcpTransport::peerText() const
 
 void QtTcpTransport::fail(const QString& text) const
 {
-    throw tk770::LinkError(text.toStdString());
+    throw LinkError(text.toStdString());
 }
 
 void QtTcpTransport::timedOut() const
@@ -117,3 +119,5 @@ void QtTcpTransport::receive(std::span<std::uint8_t> bytes)
     // Exactly what was asked for; surplus stays queued for the next receive.
     s.read(reinterpret_cast<char*>(bytes.data()), wanted);
 }
+
+}  // namespace tk770

@@ -11,8 +11,9 @@
 
 class QTcpSocket;
 
+namespace tk770 {
 
-class QtTcpTransport : public tk770::TcpTransport {
+class QtTcpTransport : public TcpTransport {
 public:
     static constexpr int default_connect_wait_ms = 5000;
     static constexpr int default_reply_wait_ms = 3000;
@@ -24,11 +25,10 @@ public:
 
     // Connects afresh, dropping any socket still open from an earlier attempt.
     // Throws LinkError when the connection cannot be made in time.
-    void connect(const QString& host, int port = tk770::tcp_port);
+    void connect(const QString& host, int port = tcp_port);
     void disconnect();
     bool isOpen() const;
 
-    QString host() const { return m_host; }
     int port() const { return m_port; }
 
     int reply_wait_ms() const override { return m_replyWaitMs; }
@@ -46,7 +46,9 @@ private:
 
     std::unique_ptr<QTcpSocket> m_socket;
     QString m_host;
-    int m_port = tk770::tcp_port;
+    int m_port = tcp_port;
     int m_connectWaitMs = default_connect_wait_ms;
     int m_replyWaitMs = default_reply_wait_ms;
 };
+
+}  // namespace tk770

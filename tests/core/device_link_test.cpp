@@ -347,6 +347,46 @@ TEST_F(LinkFixture, TransportIsChosenOnEveryCall)
     EXPECT_EQ(serial.ports.back(), 7);
 }
 
+// The window builds its link before its transports and hands them in later;
+// the backends must exchange through the transports set last.
+TEST(LinkTransportsSetLater, ExchangesGoThroughTheTransportsSetLast)
+{
+    LinkState state;
+    state.connected = 1;
+    state.serial_port = 2;
+    DeviceLink link(state, nullptr, nullptr, nullptr);
+    FakeSerial serial;
+    FakeTcp tcp;
+    link.set_serial(&serial);
+    link.set_tcp(&tcp);
+    EXPECT_EQ(link.serial(), &serial);
+    EXPECT_EQ(link.tcp(), &tcp);
+
+    const std::uint8_t v = 2;
+    serial.replies.push_back(Bytes(7, 0));
+    EXPECT_EQ(link.write_block(0x15E, 1, &v), 0);
+    state.network_mode = 1;
+    tcp.replies.push_back(Bytes{0x06, 0, 0, 0, 0, 0});
+    EXPECT_EQ(link.write_block(0x15E, 1, &v), 0);
+    EXPECT_EQ(serial.written.size(), 1u);
+    EXPECT_EQ(tcp.sent.size(), 1u);
+    EXPECT_EQ(serial.ports, (std::vector<int>{2, 2}));
+
+    // Taken away again: TCP raises; the serial line fails like a time-out,
+    // uncounted for a read and counted for a write.
+    link.set_tcp(nullptr);
+    EXPECT_THROW(link.write_block(0x15E, 1, &v), LinkError);
+    state.network_mode = 0;
+    link.set_serial(nullptr);
+    std::uint8_t b = 0x5A;
+    EXPECT_EQ(link.read_block(0x15E, 1, &b), -1);
+    EXPECT_EQ(b, 0x5A);
+    EXPECT_EQ(state.error_count, 0);
+    EXPECT_EQ(link.write_block(0x15E, 1, &v), -1);
+    EXPECT_EQ(state.error_count, 1);
+    EXPECT_EQ(serial.written.size(), 1u);
+}
+
 struct TcpFailureCase {
     const char* name;
     Command command;

@@ -152,7 +152,7 @@ TEST_F(DeviceSession, OperatorSessionEndsWithTheProcessorHoldingTheImage)
 
     // A separate client reads the processor afresh.
     tk770::LinkState state{0, 1, 0, 0};
-    QtTcpTransport client;
+    tk770::QtTcpTransport client;
     client.connect(sim.tcpHost(), sim.tcpPort());
     tk770::DeviceLink link(state, nullptr, &client, nullptr);
     tk770::ParameterImage readBack{};

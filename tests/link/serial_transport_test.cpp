@@ -88,7 +88,7 @@ TEST(SerialPortNames, NumberEnvironmentAndBoundPath)
     ScopedEnv env("TK770_COM4", "/dev/ttyUSB0");
     ScopedEnv none1("TK770_COM1", nullptr);
     ScopedEnv none10("TK770_COM10", nullptr);
-    QtSerialTransport t;
+    tk770::QtSerialTransport t;
     t.bindPort(7, QStringLiteral("/tmp/sim-link"));
     struct Case {
         int port;
@@ -105,7 +105,7 @@ TEST(SerialPortNames, NumberEnvironmentAndBoundPath)
 
 TEST(SerialPortOpen, PortThatCannotOpenFailsEveryRead)
 {
-    QtSerialTransport t;
+    tk770::QtSerialTransport t;
     t.bindPort(2, QStringLiteral("/nonexistent/tty-for-test"));
     std::uint8_t buf[7];
     for (const int port : {0, 2, 11}) {
@@ -136,7 +136,7 @@ protected:
     }
 
     PtyPair pty;
-    QtSerialTransport serial;
+    tk770::QtSerialTransport serial;
 };
 
 TEST_F(SerialOnPty, LineIs38400EightNoneOneWithoutFlowControl)

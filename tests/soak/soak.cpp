@@ -229,7 +229,7 @@ int main(int argc, char** argv)
 
     tk770::LinkState state;
     state.network_mode = 1;
-    QtTcpTransport tcp;
+    tk770::QtTcpTransport tcp;
     struct : tk770::StatusSink {
         void set_message_text(std::string_view) override {}
         void set_link_text(std::string_view) override {}
