@@ -25,12 +25,15 @@ QString QtTcpTransport::peerText() const
 
 void QtTcpTransport::fail(const QString& text) const
 {
-    throw LinkError(text.toStdString());
+    // Every failure names the processor, so a technician with several
+    // halls knows which one did not answer.
+    if (m_host.isEmpty()) throw LinkError(text.toStdString());
+    throw LinkError(QStringLiteral("%1 (processor at %2)").arg(text, peerText()).toStdString());
 }
 
 void QtTcpTransport::timedOut() const
 {
-    fail(QStringLiteral("Timed out waiting for the processor at %1").arg(peerText()));
+    throw LinkError(QStringLiteral("Timed out waiting for the processor at %1").arg(peerText()).toStdString());
 }
 
 void QtTcpTransport::connect(const QString& host, int port)
@@ -50,7 +53,8 @@ void QtTcpTransport::connect(const QString& host, int port)
         const QString text = socket->errorString();
         socket->abort();
         if (timeout)
-            fail(QStringLiteral("Timed out connecting to the processor at %1").arg(peerText()));
+            throw LinkError(
+                QStringLiteral("Timed out connecting to the processor at %1").arg(peerText()).toStdString());
         fail(text);
     }
     // Requests are small and each waits for its reply: send them at once.
