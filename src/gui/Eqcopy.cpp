@@ -2,6 +2,8 @@
 
 #include "gui/DialogSupport.h"
 
+#include "core/send_unit.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -57,12 +59,15 @@ TForm4::TForm4(tk770::ParameterImage& image, tk770::LinkState& state, tk770::Dev
     m_suiButton1 = new QPushButton(QStringLiteral("复制到 >>>"), this);
     m_suiButton1->setObjectName(QStringLiteral("suiButton1"));
     m_suiButton1->setGeometry(176, 109, 95, 32);
-    connect(m_suiButton1, &QPushButton::clicked, this, &TForm4::suiButton1Click);
+    connect(m_suiButton1, &QPushButton::clicked, this, [this] {
+        if (m_runCommand) m_runCommand([this] { suiButton1Click(); });
+        else suiButton1Click();
+    });
 }
 
 void TForm4::showDialog()
 {
-    tk770gui::showModeless(this);
+    tk770::showModeless(this);
 }
 
 int TForm4::sourceChannel() const
@@ -82,11 +87,10 @@ void TForm4::setDestination(int channel, bool checked)
     if (channel >= 0 && channel < tk770::eq_channel_count) m_destinationItems[channel]->setChecked(checked);
 }
 
-void TForm4::writeIfConnected(tk770::WriteUnit unit)
+void TForm4::sendIfConnected(tk770::UnitKind kind, int index)
 {
     // A failed write is counted by the link and does not stop the copy.
-    if (m_state.connected == 1 && m_link)
-        m_link->write_block(unit.device_address, unit.length, m_image.data() + unit.image_offset());
+    if (m_link) tk770::send_unit(*m_link, m_image, kind, index);
 }
 
 void TForm4::suiButton1Click()
@@ -96,14 +100,14 @@ void TForm4::suiButton1Click()
         if (!m_destinationItems[d]->isChecked()) continue;
         for (int b = 0; b < tk770::band_count; ++b) {
             m_image.eq[d][b] = m_image.eq[s][b];
-            writeIfConnected(tk770::write_unit(tk770::UnitKind::eq_band, d * tk770::band_count + b));
+            sendIfConnected(tk770::UnitKind::eq_band, d * tk770::band_count + b);
         }
         m_image.tone[d].bass_gain = m_image.tone[s].bass_gain;
         m_image.tone[d].bass_freq = m_image.tone[s].bass_freq;
-        writeIfConnected(tk770::write_unit(tk770::UnitKind::bass, d));
+        sendIfConnected(tk770::UnitKind::bass, d);
         m_image.tone[d].treble_gain = m_image.tone[s].treble_gain;
         m_image.tone[d].treble_freq = m_image.tone[s].treble_freq;
-        writeIfConnected(tk770::write_unit(tk770::UnitKind::treble, d));
+        sendIfConnected(tk770::UnitKind::treble, d);
     }
     hide();
     if (m_afterCopy) m_afterCopy();
@@ -112,10 +116,10 @@ void TForm4::suiButton1Click()
 void TForm4::applyLanguage(int language)
 {
     for (int c = 0; c < tk770::eq_channel_count; ++c) {
-        const QString name = tk770gui::captionText(firstChannelPair + c, language);
+        const QString name = tk770::captionText(firstChannelPair + c, language);
         m_sourceItems[c]->setText(name);
         m_destinationItems[c]->setText(name);
     }
-    m_suiButton1->setText(tk770gui::captionText(copyButtonPair, language));
-    setWindowTitle(tk770gui::captionText(89, language));
+    m_suiButton1->setText(tk770::captionText(copyButtonPair, language));
+    setWindowTitle(tk770::captionText(89, language));
 }

@@ -104,7 +104,7 @@ TForm5::TForm5(tk770::ParameterImage& image, QWidget* parent) : QDialog(parent),
 
 void TForm5::showDialog()
 {
-    tk770gui::showModeless(this);
+    tk770::showModeless(this);
 }
 
 void TForm5::editChange(int field)
@@ -147,7 +147,7 @@ void TForm5::decodeDeviceInformation()
 
 void TForm5::applyLanguage(int language)
 {
-    using tk770gui::captionText;
+    using tk770::captionText;
     setWindowTitle(captionText(titlePair, language));
     m_staticText1->setText(captionText(theatreHeadingPair, language));
     for (int i = 0; i < tk770::profile_text_count; ++i)
