@@ -33,12 +33,16 @@ const int readout_lefts[8] = {32, 109, 186, 264, 341, 419, 496, 574};
 const int button_lefts[8] = {32, 109, 186, 264, 340, 418, 496, 574};
 const int test_box_lefts[8] = {32, 107, 185, 265, 339, 419, 498, 576};
 
-QSlider* makeSlider(QWidget* parent, Qt::Orientation o, int x, int y, int w, int h, int min, int max,
+using tk770::slider_range;
+using tk770::SliderControl;
+
+// The range comes from the slider's row of the control table.
+QSlider* makeSlider(QWidget* parent, Qt::Orientation o, int x, int y, int w, int h, std::pair<int, int> range,
                     int value, int tick, int tag = -1)
 {
     auto* s = new QSlider(o, parent);
     s->setGeometry(x, y, w, h);
-    s->setRange(min, max);
+    s->setRange(range.first, range.second);
     s->setValue(value);
     s->setTickInterval(tick);
     s->setPageStep(tick);
@@ -167,6 +171,7 @@ TForm1::TForm1(const QString& tcpHost, QWidget* parent) : QWidget(parent), m_hos
     }
 
     // Design values are in place; from here on every change runs a handler.
+    buildControlTable();
     connectHandlers();
     FormCreate();
     createDevicePartsAndDialogs();
@@ -188,32 +193,6 @@ void TForm1::setTransports(tk770::SerialTransport* serial, tk770::TcpTransport* 
 void TForm1::FormCreate()
 {
     m_linkState.connected = 0;
-
-    PresetBoxes = {suiCheckBox1, suiCheckBox2, suiCheckBox3, suiCheckBox4, suiCheckBox5};
-    InputLevelTexts = {StaticText1, StaticText2, StaticText3, StaticText4, StaticText5};
-    InputLevelSliders = {suiTrackBar1, suiTrackBar2, suiTrackBar3, suiTrackBar4, suiTrackBar5};
-    OutputGainSliders = {suiTrackBar6, suiTrackBar7, suiTrackBar8, suiTrackBar9,
-                         suiTrackBar10, suiTrackBar11, suiTrackBar12, suiTrackBar13};
-    DelaySliders = {TrackBar38, TrackBar39, TrackBar40, TrackBar41, TrackBar42, TrackBar43, TrackBar44, TrackBar45};
-    OutputGainTexts = {StaticText6, StaticText7, StaticText8, StaticText9,
-                       StaticText10, StaticText11, StaticText12, StaticText13};
-    DelayTexts = {StaticText60, StaticText71, StaticText73, StaticText74,
-                  StaticText75, StaticText76, StaticText77, StaticText78};
-    PolarityButtons = {suiButton14, suiButton15, suiButton16, suiButton17,
-                       suiButton18, suiButton19, suiButton20, suiButton21};
-    MuteButtons = {suiButton6, suiButton7, suiButton8, suiButton9, suiButton10, suiButton11, suiButton12, suiButton13};
-    SubQTexts = {Edit33, Edit36};
-    SubFcTexts = {Edit32, Edit37};
-    SubCutTexts = {Edit34, Edit35};
-    BandTexts = {Edit4,  Edit5,  Edit6,  Edit7,  Edit8,  Edit9,  Edit10, Edit11, Edit12,
-                 Edit13, Edit14, Edit15, Edit16, Edit17, Edit18, Edit19, Edit20, Edit21,
-                 Edit22, Edit23, Edit24, Edit25, Edit26, Edit27, Edit28, Edit29, Edit30};
-    BandSliders = {TrackBar4,  TrackBar5,  TrackBar6,  TrackBar7,  TrackBar8,  TrackBar9,  TrackBar10,
-                   TrackBar11, TrackBar12, TrackBar13, TrackBar14, TrackBar15, TrackBar16, TrackBar17,
-                   TrackBar18, TrackBar19, TrackBar20, TrackBar21, TrackBar22, TrackBar23, TrackBar24,
-                   TrackBar25, TrackBar26, TrackBar27, TrackBar28, TrackBar29, TrackBar30};
-    TestSignalBoxes = {suiCheckBox6, suiCheckBox7, suiCheckBox8, suiCheckBox9,
-                       suiCheckBox10, suiCheckBox11, suiCheckBox12, suiCheckBox13};
 
     m_currentFileName = std::string(tk770::untitled_project_name);
     N2Click(nullptr);
@@ -241,14 +220,6 @@ void TForm1::set_message_text(std::string_view text)
 void TForm1::set_link_text(std::string_view text)
 {
     StatusPanel1->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-}
-
-void TForm1::writeBlock(int deviceAddress, int length)
-{
-    if (m_linkState.connected != 1) return;
-    const auto offset = tk770::image_offset_of(deviceAddress);
-    if (!offset) return;
-    m_link->write_block(deviceAddress, length, m_image.data() + *offset);
 }
 
 // ---------------------------------------------------------------- layout
@@ -334,7 +305,7 @@ void TForm1::buildChannelPage()
                              &Edit13, &Edit14, &Edit15, &Edit16, &Edit17, &Edit18, &Edit19, &Edit20, &Edit21,
                              &Edit22, &Edit23, &Edit24, &Edit25, &Edit26, &Edit27, &Edit28, &Edit29, &Edit30};
     for (int i = 0; i < 27; ++i) {
-        *sliders[i] = makeSlider(page, Qt::Vertical, 139 + 20 * i, 63, 21, 105, 0, 120, 60, 2, i);
+        *sliders[i] = makeSlider(page, Qt::Vertical, 139 + 20 * i, 63, 21, 105, slider_range(SliderControl::band), 60, 2, i);
         (*sliders[i])->setObjectName(QStringLiteral("TrackBar%1").arg(4 + i));
         *edits[i] = makeReadout(page, QStringLiteral("0.0dB"), 135 + 20 * i, i % 2 == 0 ? 185 : 169);
         (*edits[i])->setObjectName(QStringLiteral("Edit%1").arg(4 + i));
@@ -378,18 +349,18 @@ void TForm1::buildChannelPage()
     StaticText72->setProperty("scale", true);
     StaticText69->setProperty("scale", true);
 
-    TrackBar2 = makeSlider(page, Qt::Vertical, 40, 248, 21, 130, 0, 120, 60, 5);
+    TrackBar2 = makeSlider(page, Qt::Vertical, 40, 248, 21, 130, slider_range(SliderControl::bass_gain), 60, 5);
     StaticText27 = makeLabel(page, QStringLiteral("低音"), 38, 230, 34);
     Edit1 = makeReadout(page, QStringLiteral("    0dB"), 33, 380, 40);
-    TrackBar1 = makeSlider(page, Qt::Vertical, 723, 248, 21, 130, 0, 120, 60, 5);
+    TrackBar1 = makeSlider(page, Qt::Vertical, 723, 248, 21, 130, slider_range(SliderControl::treble_gain), 60, 5);
     StaticText28 = makeLabel(page, QStringLiteral("高音"), 719, 230, 34);
     Edit2 = makeReadout(page, QStringLiteral("    0dB"), 713, 380, 40);
 
-    TrackBar3 = makeSlider(page, Qt::Horizontal, 187, 428, 213, 21, 0, 10, 5, 1);
+    TrackBar3 = makeSlider(page, Qt::Horizontal, 187, 428, 213, 21, slider_range(SliderControl::bass_turnover), 5, 1);
     TrackBar3->setTickPosition(QSlider::TicksBelow);
     StaticText31 = makeLabel(page, QStringLiteral("低音折转频率"), 72, 430, 80);
     Edit3 = makeReadout(page, QStringLiteral("500Hz"), 150, 430, 36);
-    TrackBar32 = makeSlider(page, Qt::Horizontal, 425, 428, 194, 21, 0, 9, 5, 1);
+    TrackBar32 = makeSlider(page, Qt::Horizontal, 425, 428, 194, 21, slider_range(SliderControl::treble_turnover), 5, 1);
     TrackBar32->setTickPosition(QSlider::TicksBelow);
     StaticText32 = makeLabel(page, QStringLiteral("高音折转频率"), 667, 430, 80);
     Edit31 = makeReadout(page, QStringLiteral("1KHz"), 622, 430, 44);
@@ -429,12 +400,12 @@ void TForm1::buildFilterPanel()
     StaticText55 = makeLabel(Panel1, QStringLiteral("dB"), 474 - 30, 133, 24);
     StaticText55->hide();
 
-    TrackBar31 = makeSlider(Panel1, Qt::Vertical, 24, 12, 21, 133, 0, 150, 30, 5, 0);
-    TrackBar35 = makeSlider(Panel1, Qt::Vertical, 261, 12, 21, 133, 0, 150, 30, 5, 1);
-    TrackBar33 = makeSlider(Panel1, Qt::Horizontal, 64, 18, 153, 21, 20, 120, 60, 5, 0);
-    TrackBar37 = makeSlider(Panel1, Qt::Horizontal, 301, 18, 153, 21, 20, 120, 80, 5, 1);
-    TrackBar34 = makeSlider(Panel1, Qt::Horizontal, 65, 78, 153, 21, 0, 38, 1, 1, 0);
-    TrackBar36 = makeSlider(Panel1, Qt::Horizontal, 301, 78, 153, 21, 0, 38, 1, 1, 1);
+    TrackBar31 = makeSlider(Panel1, Qt::Vertical, 24, 12, 21, 133, slider_range(SliderControl::sw_cut), 30, 5, 0);
+    TrackBar35 = makeSlider(Panel1, Qt::Vertical, 261, 12, 21, 133, slider_range(SliderControl::sw_cut), 30, 5, 1);
+    TrackBar33 = makeSlider(Panel1, Qt::Horizontal, 64, 18, 153, 21, slider_range(SliderControl::sw_frequency), 60, 5, 0);
+    TrackBar37 = makeSlider(Panel1, Qt::Horizontal, 301, 18, 153, 21, slider_range(SliderControl::sw_frequency), 80, 5, 1);
+    TrackBar34 = makeSlider(Panel1, Qt::Horizontal, 65, 78, 153, 21, slider_range(SliderControl::sw_q), 1, 1, 0);
+    TrackBar36 = makeSlider(Panel1, Qt::Horizontal, 301, 78, 153, 21, slider_range(SliderControl::sw_q), 1, 1, 1);
     for (QSlider* s : {TrackBar33, TrackBar37, TrackBar34, TrackBar36}) s->setTickPosition(QSlider::TicksBelow);
 
     Edit32 = makeReadout(Panel1, QStringLiteral("60Hz"), 163, 41, 44);
@@ -484,7 +455,7 @@ void TForm1::buildMasterSection()
     StaticText29 = makeLabel(this, QStringLiteral("主音量："), 232, 552, 68, 20);
     StaticText29->setObjectName(QStringLiteral("StaticText29"));
     StaticText29->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    suiTrackBar14 = makeSlider(this, Qt::Horizontal, 304, 550, 545, 20, 0, 100, 70, 1);
+    suiTrackBar14 = makeSlider(this, Qt::Horizontal, 304, 550, 545, 20, slider_range(SliderControl::master_volume), 70, 1);
     suiTrackBar14->setObjectName(QStringLiteral("suiTrackBar14"));
     StaticText30 = makeLabel(this, QStringLiteral("7.0"), 858, 550, 36, 24);
     StaticText30->setObjectName(QStringLiteral("StaticText30"));
@@ -528,7 +499,7 @@ void TForm1::buildInputPanel()
         *readouts[f] = makeLabel(group, QStringLiteral("7.0"), 226, 4, 40, 18);
         (*readouts[f])->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         (*readouts[f])->setObjectName(QStringLiteral("StaticText%1").arg(f + 1));
-        *sliders[f] = makeSlider(group, Qt::Horizontal, 14, 24, 249, 20, 0, 100, 70, 5, f);
+        *sliders[f] = makeSlider(group, Qt::Horizontal, 14, 24, 249, 20, slider_range(SliderControl::input_level), 70, 5, f);
         (*sliders[f])->setTickPosition(QSlider::TicksBelow);
         (*sliders[f])->setCursor(Qt::PointingHandCursor);
         (*sliders[f])->setObjectName(QStringLiteral("suiTrackBar%1").arg(f + 1));
@@ -588,9 +559,9 @@ void TForm1::buildOutputPanel()
     QCheckBox** tests[8] = {&suiCheckBox6, &suiCheckBox7, &suiCheckBox8, &suiCheckBox9,
                             &suiCheckBox10, &suiCheckBox11, &suiCheckBox12, &suiCheckBox13};
     for (int c = 0; c < 8; ++c) {
-        *gains[c] = makeSlider(panel, Qt::Vertical, gain_slider_lefts[c], 59, 18, 205, 0, 60, 16, 2, c);
+        *gains[c] = makeSlider(panel, Qt::Vertical, gain_slider_lefts[c], 59, 18, 205, slider_range(SliderControl::output_gain), 16, 2, c);
         (*gains[c])->setObjectName(QStringLiteral("suiTrackBar%1").arg(6 + c));
-        *delays[c] = makeSlider(panel, Qt::Vertical, delay_slider_lefts[c], 56, 21, 209, 0, 200, 200, 5, c);
+        *delays[c] = makeSlider(panel, Qt::Vertical, delay_slider_lefts[c], 56, 21, 209, slider_range(SliderControl::output_delay), 200, 5, c);
         (*delays[c])->setObjectName(QStringLiteral("TrackBar%1").arg(38 + c));
         *gainTexts[c] = makeLabel(panel, QStringLiteral("0.0dB"), readout_lefts[c], 272, 63, 18);
         (*gainTexts[c])->setAlignment(Qt::AlignCenter);
@@ -737,59 +708,36 @@ void TForm1::connectHandlers()
         connect(a, &QAction::triggered, this, [this, a, h] { runGuarded([=, this] { (this->*h)(a); }); });
     };
 
+    auto onButton = [this](QAbstractButton* b, void (TForm1::*h)(QObject*), bool click) {
+        auto run = [this, b, h] { runGuarded([=, this] { (this->*h)(b); }); };
+        if (click) connect(b, &QAbstractButton::clicked, this, run);
+        else connect(b, &QAbstractButton::toggled, this, run);
+    };
+
+    // Every row of the control table: sliders report value changes, flag
+    // buttons a click, flag boxes a change of their check.
+    for (const tk770::SliderRow& row : m_sliderRows) {
+        if (!row.handler) continue;
+        for (QSlider* s : row.sliders) onValue(s, row.handler);
+    }
+    for (const tk770::FlagRow& row : m_flagRows)
+        for (QAbstractButton* b : row.buttons) onButton(b, row.handler, row.family->toggles);
+
     for (QPushButton* b : {suiButton1, suiButton2, suiButton3, suiButton4, suiButton5})
         onClick(b, &TForm1::suiButton1Click);
-    for (QSlider* s : {suiTrackBar1, suiTrackBar2, suiTrackBar3, suiTrackBar4, suiTrackBar5})
-        onValue(s, &TForm1::suiTrackBar1Change);
-    for (QCheckBox* b : {suiCheckBox1, suiCheckBox2, suiCheckBox3, suiCheckBox4, suiCheckBox5})
-        onToggle(b, &TForm1::suiCheckBox1Click);
     connect(suiRadioGroup1, &RadioGroup::itemIndexChanged, this, [this] { runGuarded([this] { suiRadioGroup1Click(suiRadioGroup1); }); });
     connect(suiRadioGroup2, &RadioGroup::itemIndexChanged, this, [this] { runGuarded([this] { suiRadioGroup2Click(suiRadioGroup2); }); });
     connect(suiCheckGroup1, &CheckGroup::itemToggled, this, [this] { runGuarded([this] { suiCheckGroup1Click(suiCheckGroup1); }); });
 
     connect(suiTabControl1->tabs(), &QTabBar::currentChanged, this, [this] { runGuarded([this] { suiTabControl1Change(suiTabControl1); }); });
-    for (QSlider* s : {TrackBar4,  TrackBar5,  TrackBar6,  TrackBar7,  TrackBar8,  TrackBar9,  TrackBar10,
-                       TrackBar11, TrackBar12, TrackBar13, TrackBar14, TrackBar15, TrackBar16, TrackBar17,
-                       TrackBar18, TrackBar19, TrackBar20, TrackBar21, TrackBar22, TrackBar23, TrackBar24,
-                       TrackBar25, TrackBar26, TrackBar27, TrackBar28, TrackBar29, TrackBar30})
-        onValue(s, &TForm1::TrackBar4Change);
-    onValue(TrackBar2, &TForm1::TrackBar2Change);
-    onValue(TrackBar1, &TForm1::TrackBar1Change);
-    onValue(TrackBar3, &TForm1::TrackBar3Change);
-    onValue(TrackBar32, &TForm1::TrackBar32Change);
     onClick(suiButton22, &TForm1::suiButton22Click);
-    onToggle(suiCheckBox14, &TForm1::suiCheckBox14Click);
-
-    onValue(TrackBar31, &TForm1::TrackBar31Change);
-    onValue(TrackBar35, &TForm1::TrackBar31Change);
-    onValue(TrackBar33, &TForm1::TrackBar37Change);
-    onValue(TrackBar37, &TForm1::TrackBar37Change);
-    onValue(TrackBar34, &TForm1::TrackBar36Change);
-    onValue(TrackBar36, &TForm1::TrackBar36Change);
     onToggle(suiCheckBox15, &TForm1::suiCheckBox15Click);
     connect(suiRadioGroup4, &RadioGroup::itemIndexChanged, this, [this] { runGuarded([this] { suiCheckBox15Click(suiRadioGroup4); }); });
-
-    for (QSlider* s : {suiTrackBar6, suiTrackBar7, suiTrackBar8, suiTrackBar9,
-                       suiTrackBar10, suiTrackBar11, suiTrackBar12, suiTrackBar13})
-        onValue(s, &TForm1::suiTrackBar6Change);
-    for (QSlider* s : {TrackBar38, TrackBar39, TrackBar40, TrackBar41, TrackBar42, TrackBar43, TrackBar44, TrackBar45})
-        onValue(s, &TForm1::TrackBar38Change);
-    for (QPushButton* b : {suiButton14, suiButton15, suiButton16, suiButton17,
-                           suiButton18, suiButton19, suiButton20, suiButton21})
-        onClick(b, &TForm1::suiButton14Click);
-    for (QPushButton* b : {suiButton6, suiButton7, suiButton8, suiButton9,
-                           suiButton10, suiButton11, suiButton12, suiButton13})
-        onClick(b, &TForm1::suiButton6Click);
-    for (QCheckBox* b : {suiCheckBox6, suiCheckBox7, suiCheckBox8, suiCheckBox9,
-                         suiCheckBox10, suiCheckBox11, suiCheckBox12, suiCheckBox13})
-        onToggle(b, &TForm1::suiCheckBox6Click);
     connect(suiRadioGroup3, &RadioGroup::itemIndexChanged, this, [this] { runGuarded([this] { suiRadioGroup3Click(suiRadioGroup3); }); });
 
-    onValue(suiTrackBar14, &TForm1::suiTrackBar14Change);
     // Only the operator's choice counts: selecting an item from code (the
     // refresh) must run nothing.
     connect(ComboBox1, &QComboBox::activated, this, [this] { runGuarded([this] { ComboBox1Change(ComboBox1); }); });
-    onClick(suiButton23, &TForm1::suiButton23Click);
 
     onMenu(N2, &TForm1::N2Click);
     onMenu(N3, &TForm1::N3Click);

@@ -14,6 +14,7 @@
 #include "core/project_file.h"
 #include "core/response.h"
 #include "core/response_raster.h"
+#include "gui/ControlTable.h"
 #include "gui/Widgets.h"
 
 #include <QActionGroup>
@@ -79,8 +80,6 @@ public:
     QString messageText() const;
     QString linkText() const;
     tk770::ResponseModel& response() { return m_response; }
-    // The picture last drawn into PaintBox1 (background plus curve).
-    const QImage& responsePicture() const { return PaintBox1->picture(); }
     int drawCount() const { return m_drawCount; }
 
     // ---- control-surface state ----
@@ -105,6 +104,11 @@ public:
     std::array<QLineEdit*, 27> BandTexts{};
     std::array<QSlider*, 27> BandSliders{};
     std::array<QCheckBox*, 8> TestSignalBoxes{};
+
+    // ---- the control table (ControlTable.h, MainControls.cpp) ----
+    const tk770::SliderRow& sliderRow(tk770::SliderControl c) const;
+    const tk770::FlagRow& flagRow(tk770::FlagControl c) const;
+    bool flagIsSet(tk770::FlagControl c, int bit) const;
 
     // ---- start-up ----
     void FormCreate();
@@ -301,15 +305,22 @@ private:
     void buildInputPanel();
     void buildOutputPanel();
     void connectHandlers();
+    // The index tables above and the control table's rows (MainControls.cpp).
+    void buildControlTable();
+    // The one handler of every slider row and of every flag row.
+    void sliderChanged(tk770::SliderControl c, QObject* sender);
+    void flagChanged(tk770::FlagControl c, QObject* sender);
+    // Paint one element of a slider row from the image: the position (which
+    // runs the handler unless refreshing is set) and the read-out.
+    void showSliderPosition(tk770::SliderControl c, int slot, int i, int j = 0);
+    void showSliderReadout(tk770::SliderControl c, int slot, int i, int j = 0);
+    // The position of a slider row that shows `value`.
+    int sliderPositionOf(tk770::SliderControl c, int value) const;
     void applyTheme();
     void paintGraphBackground();
 
-    // Writes `length` image bytes from `deviceAddress` while connected.
-    void writeBlock(int deviceAddress, int length);
-    // Same with the store command (0x10), which the processor also commits.
-    void storeBlock(int deviceAddress, int length);
     // Sends the unit that carries a control's change, with its own command,
-    // while connected (MainMaster.cpp).
+    // while connected (tk770::send_unit).
     void sendUnit(tk770::UnitKind kind, int index = 0);
     QString caption(int pair) const;
     void setCurrentFileName(const std::string& name);
@@ -318,6 +329,8 @@ private:
     void set_message_text(std::string_view text) override;
     void set_link_text(std::string_view text) override;
 
+    std::array<tk770::SliderRow, tk770::slider_control_count> m_sliderRows{};
+    std::array<tk770::FlagRow, tk770::flag_control_count> m_flagRows{};
     tk770::ParameterImage m_image{};
     tk770::LinkState m_linkState{};
     std::unique_ptr<tk770::DeviceLink> m_link;

@@ -12,7 +12,7 @@
 
 #include <QApplication>
 
-using gui::qs;
+using tk770::qs;
 
 namespace {
 
