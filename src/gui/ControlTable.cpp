@@ -44,6 +44,15 @@ constexpr std::array<FlagFamily, flag_control_count> flags{{
     {"master_mute", "master_mute", I::single, true, false, false, F::colour},
 }};
 
+// In ChoiceControl order. Values past the field's range are never stored.
+constexpr std::array<ChoiceFamily, choice_control_count> choices{{
+    {"nonsync_source", "nonsync_source", ChoiceSource::radio_group, true, ChoiceEffect::format_refresh},
+    {"aux_source", "aux_source", ChoiceSource::radio_group, true, ChoiceEffect::format_refresh},
+    {"test_signal", "test_signal", ChoiceSource::radio_group, false, ChoiceEffect::signal_labels},
+    {"fade_time", "fade_time", ChoiceSource::combo_box, false, ChoiceEffect::none},
+    {"power_on_format", "power_on_format", ChoiceSource::item_tag, false, ChoiceEffect::none},
+}};
+
 const Field& field_named(std::string_view name, std::string_view member)
 {
     for (const Field& f : field_table())
@@ -57,9 +66,11 @@ const Field& field_named(std::string_view name, std::string_view member)
 
 const SliderFamily& slider_family(SliderControl c) { return sliders[static_cast<std::size_t>(c)]; }
 const FlagFamily& flag_family(FlagControl c) { return flags[static_cast<std::size_t>(c)]; }
+const ChoiceFamily& choice_family(ChoiceControl c) { return choices[static_cast<std::size_t>(c)]; }
 
 const Field& family_field(const SliderFamily& family) { return field_named(family.field, family.member); }
 const Field& family_field(const FlagFamily& family) { return field_named(family.field, {}); }
+const Field& family_field(const ChoiceFamily& family) { return field_named(family.field, {}); }
 
 int slider_value(const SliderFamily& family, const Field& field, int position)
 {

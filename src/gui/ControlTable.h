@@ -126,6 +126,40 @@ struct FlagFamily {
 const FlagFamily& flag_family(FlagControl c);
 const Field& family_field(const FlagFamily& family);
 
+// ---- choices: the index of the item chosen is the field's value ----
+
+enum class ChoiceControl {
+    nonsync_source,   // suiRadioGroup1
+    aux_source,       // suiRadioGroup2
+    test_signal,      // the signal generator, suiRadioGroup3
+    fade_time,        // ComboBox1
+    power_on_format,  // the Power-on Format menu items
+};
+inline constexpr int choice_control_count = 5;
+
+enum class ChoiceSource {
+    radio_group,  // the group's item index
+    combo_box,    // the box's current index (the operator's choice only)
+    item_tag,     // the tag of the menu item chosen
+};
+
+enum class ChoiceEffect {
+    none,
+    signal_labels,   // the test-signal boxes take the signal's label, then the send
+    format_refresh,  // after the send the format display follows the source
+};
+
+struct ChoiceFamily {
+    const char* name;
+    std::string_view field;
+    ChoiceSource source;
+    bool locked_by_test_signal;  // ignored while any test signal runs
+    ChoiceEffect effect;
+};
+
+const ChoiceFamily& choice_family(ChoiceControl c);
+const Field& family_field(const ChoiceFamily& family);
+
 // ---- the rows: a family with the window's widgets ----
 
 // A read-out is a label or a read-only edit box.
@@ -143,6 +177,13 @@ struct SliderRow {
     std::vector<QSlider*> sliders;    // by slot: the tag, or 0
     std::vector<Readout> readouts;    // by slot; empty when none
     Handler handler = nullptr;        // the designer-named handler
+};
+
+struct ChoiceRow {
+    const ChoiceFamily* family = nullptr;
+    const Field* field = nullptr;
+    std::vector<QObject*> items;  // the group or box, or every menu item
+    Handler handler = nullptr;
 };
 
 struct FlagRow {

@@ -13,12 +13,17 @@
 
 namespace {
 
-constexpr int firstChannelPair = 81;
-constexpr int copyButtonPair = 88;
+constexpr int firstChannelPair = tk770::pair_eq_copy_channels;
+constexpr int copyButtonPair = tk770::pair_eq_copy_button;
 
-const char* const designChannelNames[tk770::eq_channel_count] = {
-    "左", "中", "右", "左环绕", "右环绕", "左后环绕", "右后环绕",
-};
+// The Chinese channel names shown from start-up: the pairs' texts, except
+// that the last one lacks its pair's trailing blank.
+QString designChannelName(int c)
+{
+    if (c == tk770::eq_channel_count - 1) return QString::fromUtf8(tk770::startup_eq_copy_back_right.data(),
+                                                                    tk770::startup_eq_copy_back_right.size());
+    return tk770::captionText(firstChannelPair + c, tk770::language_chinese);
+}
 
 }  // namespace
 
@@ -27,7 +32,7 @@ TForm4::TForm4(tk770::ParameterImage& image, tk770::LinkState& state, tk770::Dev
     : QDialog(parent), m_image(image), m_state(state), m_link(link)
 {
     setObjectName(QStringLiteral("TForm4"));
-    setWindowTitle(QStringLiteral("EQ 参数复制"));
+    setWindowTitle(QString::fromUtf8(tk770::startup_eq_copy_title.data(), tk770::startup_eq_copy_title.size()));
     setFixedSize(447, 250);
 
     m_suiRadioGroup1 = new QGroupBox(this);
@@ -42,7 +47,7 @@ TForm4::TForm4(tk770::ParameterImage& image, tk770::LinkState& state, tk770::Dev
     auto* destinationLayout = new QVBoxLayout(m_suiCheckGroup1);
 
     for (int c = 0; c < tk770::eq_channel_count; ++c) {
-        const QString name = QString::fromUtf8(designChannelNames[c]);
+        const QString name = designChannelName(c);
         auto* source = new QRadioButton(name, m_suiRadioGroup1);
         source->setObjectName(QStringLiteral("suiRadioGroup1_%1").arg(c));
         sourceButtons->addButton(source, c);
@@ -56,7 +61,7 @@ TForm4::TForm4(tk770::ParameterImage& image, tk770::LinkState& state, tk770::Dev
     }
     m_sourceItems[0]->setChecked(true);
 
-    m_suiButton1 = new QPushButton(QStringLiteral("复制到 >>>"), this);
+    m_suiButton1 = new QPushButton(tk770::captionText(copyButtonPair, tk770::language_chinese), this);
     m_suiButton1->setObjectName(QStringLiteral("suiButton1"));
     m_suiButton1->setGeometry(176, 109, 95, 32);
     connect(m_suiButton1, &QPushButton::clicked, this, [this] {
@@ -121,5 +126,5 @@ void TForm4::applyLanguage(int language)
         m_destinationItems[c]->setText(name);
     }
     m_suiButton1->setText(tk770::captionText(copyButtonPair, language));
-    setWindowTitle(tk770::captionText(89, language));
+    setWindowTitle(tk770::captionText(tk770::pair_eq_copy_title, language));
 }

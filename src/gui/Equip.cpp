@@ -59,7 +59,7 @@ void TForm7::suiButton1Click()
 void TForm7::applyLanguage(int language)
 {
     using tk770::captionText;
-    setWindowTitle(captionText(113, language));
-    m_staticText1->setText(captionText(113, language));
-    m_suiButton1->setText(captionText(114, language));
+    setWindowTitle(captionText(tk770::pair_device_ip, language));
+    m_staticText1->setText(captionText(tk770::pair_device_ip, language));
+    m_suiButton1->setText(captionText(tk770::pair_device_ip_ok, language));
 }

@@ -86,10 +86,10 @@ void TForm6::suiButton2Click()
 void TForm6::applyLanguage(int language)
 {
     using tk770::captionText;
-    setWindowTitle(captionText(105, language));
-    m_staticText1->setText(captionText(106, language));
-    m_staticText2->setText(captionText(107, language));
-    m_staticText3->setText(captionText(108, language));
-    m_suiButton1->setText(captionText(109, language));
-    m_suiButton2->setText(captionText(110, language));
+    setWindowTitle(captionText(tk770::pair_network_title, language));
+    m_staticText1->setText(captionText(tk770::pair_network_ip, language));
+    m_staticText2->setText(captionText(tk770::pair_network_mask, language));
+    m_staticText3->setText(captionText(tk770::pair_network_gateway, language));
+    m_suiButton1->setText(captionText(tk770::pair_network_load, language));
+    m_suiButton2->setText(captionText(tk770::pair_network_save, language));
 }

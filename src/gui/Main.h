@@ -3,9 +3,12 @@
 // families of controls by index, and the handlers bound to them.
 //
 // The class is split by subsystem: Main.cpp builds the window and runs the
-// start-up, MainRefresh.cpp paints the controls from the image,
-// MainResponse.cpp draws the response graph, MainProject.cpp holds the
-// project commands, and the control handlers live in one file per section.
+// start-up, MainControls.cpp holds the control table's rows and their
+// handlers (ControlTable.h), MainRefresh.cpp paints the controls from the
+// image, MainResponse.cpp draws the response graph, MainProject.cpp holds
+// the project commands, MainDevice.cpp the link commands, and the few
+// handlers with a rule of their own live in MainInput.cpp, MainEq.cpp and
+// MainSub.cpp.
 #pragma once
 
 #include "core/captions.h"
@@ -108,6 +111,7 @@ public:
     // ---- the control table (ControlTable.h, MainControls.cpp) ----
     const tk770::SliderRow& sliderRow(tk770::SliderControl c) const;
     const tk770::FlagRow& flagRow(tk770::FlagControl c) const;
+    const tk770::ChoiceRow& choiceRow(tk770::ChoiceControl c) const;
     bool flagIsSet(tk770::FlagControl c, int bit) const;
 
     // ---- start-up ----
@@ -310,6 +314,7 @@ private:
     // The one handler of every slider row and of every flag row.
     void sliderChanged(tk770::SliderControl c, QObject* sender);
     void flagChanged(tk770::FlagControl c, QObject* sender);
+    void choiceChanged(tk770::ChoiceControl c, QObject* sender);
     // Paint one element of a slider row from the image: the position (which
     // runs the handler unless refreshing is set) and the read-out.
     void showSliderPosition(tk770::SliderControl c, int slot, int i, int j = 0);
@@ -331,6 +336,7 @@ private:
 
     std::array<tk770::SliderRow, tk770::slider_control_count> m_sliderRows{};
     std::array<tk770::FlagRow, tk770::flag_control_count> m_flagRows{};
+    std::array<tk770::ChoiceRow, tk770::choice_control_count> m_choiceRows{};
     tk770::ParameterImage m_image{};
     tk770::LinkState m_linkState{};
     std::unique_ptr<tk770::DeviceLink> m_link;

@@ -9,6 +9,7 @@
 
 #include <optional>
 
+using tk770::ChoiceControl;
 using tk770::FlagControl;
 using tk770::SliderControl;
 
@@ -111,10 +112,31 @@ void TForm1::buildControlTable()
     flag(FlagControl::test_signal, buttons(TestSignalBoxes), &TForm1::suiCheckBox6Click);
     flag(FlagControl::page_test_signal, {suiCheckBox14}, &TForm1::suiCheckBox14Click);
     flag(FlagControl::master_mute, {suiButton23}, &TForm1::suiButton23Click);
+
+    auto choice = [this](ChoiceControl c, std::vector<QObject*> items, tk770::Handler handler) {
+        const tk770::ChoiceFamily& family = tk770::choice_family(c);
+        m_choiceRows[static_cast<std::size_t>(c)] = {&family, &tk770::family_field(family), std::move(items),
+                                                     handler};
+    };
+    choice(ChoiceControl::nonsync_source, {suiRadioGroup1}, &TForm1::suiRadioGroup1Click);
+    choice(ChoiceControl::aux_source, {suiRadioGroup2}, &TForm1::suiRadioGroup2Click);
+    choice(ChoiceControl::test_signal, {suiRadioGroup3}, &TForm1::suiRadioGroup3Click);
+    choice(ChoiceControl::fade_time, {ComboBox1}, &TForm1::ComboBox1Change);
+    choice(ChoiceControl::power_on_format, {N83, N84, N12, N13, N14, N15}, &TForm1::N83Click);
 }
 
 const tk770::SliderRow& TForm1::sliderRow(SliderControl c) const { return m_sliderRows[static_cast<std::size_t>(c)]; }
 const tk770::FlagRow& TForm1::flagRow(FlagControl c) const { return m_flagRows[static_cast<std::size_t>(c)]; }
+const tk770::ChoiceRow& TForm1::choiceRow(ChoiceControl c) const
+{
+    return m_choiceRows[static_cast<std::size_t>(c)];
+}
+
+void TForm1::sendUnit(tk770::UnitKind kind, int index)
+{
+    // A refused unit is counted by the link; the control keeps its value.
+    tk770::send_unit(*m_link, m_image, kind, index);
+}
 
 // ---------------------------------------------------------------- sliders
 
@@ -236,6 +258,30 @@ bool TForm1::flagIsSet(FlagControl c, int bit) const
     return (m_image.data()[flagRow(c).field->offset] & BitMasks[bit]) != 0;
 }
 
+// ---------------------------------------------------------------- choices
+
+void TForm1::choiceChanged(ChoiceControl c, QObject* sender)
+{
+    const tk770::ChoiceRow& row = choiceRow(c);
+    if (row.family->locked_by_test_signal && m_image.test_signal_flags != 0) return;
+    int value = -1;
+    switch (row.family->source) {
+    case tk770::ChoiceSource::radio_group: value = static_cast<RadioGroup*>(row.items.front())->itemIndex(); break;
+    case tk770::ChoiceSource::combo_box: value = static_cast<QComboBox*>(row.items.front())->currentIndex(); break;
+    case tk770::ChoiceSource::item_tag: value = tagOf(sender); break;
+    }
+    if (value < row.field->min || value > row.field->max) return;
+    const tk770::FieldRef ref = elementRef(*row.field, 0, 0);
+    tk770::store_field(m_image, ref, {value, {}});
+    if (row.family->effect == tk770::ChoiceEffect::signal_labels) {
+        const QString label = tk770::qs(tk770::signal_label(value, Language));
+        suiCheckBox14->setText(label);
+        for (QCheckBox* b : TestSignalBoxes) b->setText(label);
+    }
+    tk770::send_unit(*m_link, m_image, *tk770::send_unit_of(ref));
+    if (row.family->effect == tk770::ChoiceEffect::format_refresh) formatDisplayRefresh();
+}
+
 // ---------------------------------------------------------------- the designer's handlers
 
 void TForm1::TrackBar4Change(QObject* sender) { sliderChanged(SliderControl::band, sender); }
@@ -261,3 +307,10 @@ void TForm1::suiButton6Click(QObject* sender) { flagChanged(FlagControl::mute, s
 void TForm1::suiCheckBox6Click(QObject* sender) { flagChanged(FlagControl::test_signal, sender); }
 void TForm1::suiCheckBox14Click(QObject* sender) { flagChanged(FlagControl::page_test_signal, sender); }
 void TForm1::suiButton23Click(QObject* sender) { flagChanged(FlagControl::master_mute, sender); }
+
+void TForm1::suiRadioGroup1Click(QObject* sender) { choiceChanged(ChoiceControl::nonsync_source, sender); }
+void TForm1::suiRadioGroup2Click(QObject* sender) { choiceChanged(ChoiceControl::aux_source, sender); }
+void TForm1::suiRadioGroup3Click(QObject* sender) { choiceChanged(ChoiceControl::test_signal, sender); }
+// Selecting from code raises nothing: only the operator's choice is stored.
+void TForm1::ComboBox1Change(QObject* sender) { choiceChanged(ChoiceControl::fade_time, sender); }
+void TForm1::N83Click(QObject* sender) { choiceChanged(ChoiceControl::power_on_format, sender); }

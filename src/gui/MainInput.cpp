@@ -1,5 +1,5 @@
-// Input section handlers: format choice, source choices and MIC routing (the
-// level sliders and preset boxes are rows of the control table). A running test signal locks the format buttons
+// Input section handlers: format choice and MIC routing (the level sliders,
+// preset boxes and source choices are rows of the control table). A running test signal locks the format buttons
 // and the source and routing groups, but not the Format menu.
 #include "gui/Main.h"
 
@@ -36,22 +36,6 @@ void TForm1::N81Click(QObject* sender)
     if (f < 0 || f >= tk770::format_count) return;
     chooseFormat(*this, f);
     sendUnit(tk770::UnitKind::input_selection);
-}
-
-void TForm1::suiRadioGroup1Click(QObject*)
-{
-    if (m_image.test_signal_flags != 0) return;
-    m_image.nonsync_source = static_cast<std::uint8_t>(suiRadioGroup1->itemIndex());
-    sendUnit(tk770::UnitKind::input_selection);
-    formatDisplayRefresh();
-}
-
-void TForm1::suiRadioGroup2Click(QObject*)
-{
-    if (m_image.test_signal_flags != 0) return;
-    m_image.aux_source = static_cast<std::uint8_t>(suiRadioGroup2->itemIndex());
-    sendUnit(tk770::UnitKind::input_selection);
-    formatDisplayRefresh();
 }
 
 void TForm1::suiCheckGroup1Click(QObject*)

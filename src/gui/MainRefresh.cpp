@@ -42,16 +42,13 @@ void TForm1::formatDisplayRefresh()
     QPushButton* formatButtons[5] = {suiButton1, suiButton2, suiButton3, suiButton4, suiButton5};
     for (QPushButton* b : formatButtons) setFontColor(b, black);
 
-    suiButton3->setText(caption(m_image.nonsync_source != 0 ? 75 : 76));
-    switch (m_image.aux_source) {
-    case 0: suiButton4->setText(caption(77)); break;
-    case 1: suiButton4->setText(caption(78)); break;
-    case 2: suiButton4->setText(caption(79)); break;
-    default: break;  // an unknown source leaves the caption as it is
-    }
-    suiButton5->setText(caption(80));
-    suiButton1->setText(caption(33));
-    suiButton2->setText(caption(34));
+    suiButton3->setText(caption(m_image.nonsync_source != 0 ? tk770::pair_nonsync_source_on
+                                                            : tk770::pair_nonsync_source_off));
+    // An unknown source leaves the caption as it is.
+    if (m_image.aux_source < 3) suiButton4->setText(caption(tk770::pair_aux_sources + m_image.aux_source));
+    suiButton5->setText(caption(tk770::pair_mic_format_button));
+    suiButton1->setText(caption(tk770::pair_format_button_digital));
+    suiButton2->setText(caption(tk770::pair_format_button_analog));
 
     // Format code -> button and menu item. Code 0 is split by the
     // digital/analog byte; anything past 3 marks nothing.
