@@ -5,10 +5,11 @@
 // element index comes from and what follows the send. The handlers, the
 // signal connections and the refresh stages all work from these rows.
 //
-// To add a control: a family here and its row in ControlTable.cpp, its
-// widgets in Main.cpp (the row's widget list in TForm1::buildControlTable),
-// and, when it is painted from the image, one line in its refresh stage in
-// MainRefresh.cpp.
+// To add a control to an existing kind: its family (enum value here, row in
+// ControlTable.cpp), its widgets (declared in Main.h, built in Main.cpp with
+// the row's slider_range), the row's widget list and one-line handler in
+// MainControls.cpp, and, when it is painted from the image, one line in its
+// refresh stage in MainRefresh.cpp. Its field must be in the field table.
 #pragma once
 
 #include "core/field_table.h"
