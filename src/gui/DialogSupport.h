@@ -9,7 +9,7 @@
 
 #include <string>
 
-namespace tk770gui {
+namespace tk770 {
 
 inline QString captionText(int pair, int language)
 {
@@ -32,4 +32,4 @@ inline void markRefused(QWidget* box, bool refused)
                                : QString());
 }
 
-}  // namespace tk770gui
+}  // namespace tk770

@@ -2,6 +2,8 @@
 
 #include "gui/DialogSupport.h"
 
+#include "core/send_unit.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -11,12 +13,17 @@
 
 namespace {
 
-constexpr int firstChannelPair = 81;
-constexpr int copyButtonPair = 88;
+constexpr int firstChannelPair = tk770::pair_eq_copy_channels;
+constexpr int copyButtonPair = tk770::pair_eq_copy_button;
 
-const char* const designChannelNames[tk770::eq_channel_count] = {
-    "左", "中", "右", "左环绕", "右环绕", "左后环绕", "右后环绕",
-};
+// The Chinese channel names shown from start-up: the pairs' texts, except
+// that the last one lacks its pair's trailing blank.
+QString designChannelName(int c)
+{
+    if (c == tk770::eq_channel_count - 1) return QString::fromUtf8(tk770::startup_eq_copy_back_right.data(),
+                                                                    tk770::startup_eq_copy_back_right.size());
+    return tk770::captionText(firstChannelPair + c, tk770::language_chinese);
+}
 
 }  // namespace
 
@@ -25,7 +32,7 @@ TForm4::TForm4(tk770::ParameterImage& image, tk770::LinkState& state, tk770::Dev
     : QDialog(parent), m_image(image), m_state(state), m_link(link)
 {
     setObjectName(QStringLiteral("TForm4"));
-    setWindowTitle(QStringLiteral("EQ 参数复制"));
+    setWindowTitle(QString::fromUtf8(tk770::startup_eq_copy_title.data(), tk770::startup_eq_copy_title.size()));
     setFixedSize(447, 250);
 
     m_suiRadioGroup1 = new QGroupBox(this);
@@ -40,7 +47,7 @@ TForm4::TForm4(tk770::ParameterImage& image, tk770::LinkState& state, tk770::Dev
     auto* destinationLayout = new QVBoxLayout(m_suiCheckGroup1);
 
     for (int c = 0; c < tk770::eq_channel_count; ++c) {
-        const QString name = QString::fromUtf8(designChannelNames[c]);
+        const QString name = designChannelName(c);
         auto* source = new QRadioButton(name, m_suiRadioGroup1);
         source->setObjectName(QStringLiteral("suiRadioGroup1_%1").arg(c));
         sourceButtons->addButton(source, c);
@@ -54,15 +61,18 @@ TForm4::TForm4(tk770::ParameterImage& image, tk770::LinkState& state, tk770::Dev
     }
     m_sourceItems[0]->setChecked(true);
 
-    m_suiButton1 = new QPushButton(QStringLiteral("复制到 >>>"), this);
+    m_suiButton1 = new QPushButton(tk770::captionText(copyButtonPair, tk770::language_chinese), this);
     m_suiButton1->setObjectName(QStringLiteral("suiButton1"));
     m_suiButton1->setGeometry(176, 109, 95, 32);
-    connect(m_suiButton1, &QPushButton::clicked, this, &TForm4::suiButton1Click);
+    connect(m_suiButton1, &QPushButton::clicked, this, [this] {
+        if (m_runCommand) m_runCommand([this] { suiButton1Click(); });
+        else suiButton1Click();
+    });
 }
 
 void TForm4::showDialog()
 {
-    tk770gui::showModeless(this);
+    tk770::showModeless(this);
 }
 
 int TForm4::sourceChannel() const
@@ -82,11 +92,10 @@ void TForm4::setDestination(int channel, bool checked)
     if (channel >= 0 && channel < tk770::eq_channel_count) m_destinationItems[channel]->setChecked(checked);
 }
 
-void TForm4::writeIfConnected(tk770::WriteUnit unit)
+void TForm4::sendIfConnected(tk770::UnitKind kind, int index)
 {
     // A failed write is counted by the link and does not stop the copy.
-    if (m_state.connected == 1 && m_link)
-        m_link->write_block(unit.device_address, unit.length, m_image.data() + unit.image_offset());
+    if (m_link) tk770::send_unit(*m_link, m_image, kind, index);
 }
 
 void TForm4::suiButton1Click()
@@ -96,14 +105,14 @@ void TForm4::suiButton1Click()
         if (!m_destinationItems[d]->isChecked()) continue;
         for (int b = 0; b < tk770::band_count; ++b) {
             m_image.eq[d][b] = m_image.eq[s][b];
-            writeIfConnected(tk770::write_unit(tk770::UnitKind::eq_band, d * tk770::band_count + b));
+            sendIfConnected(tk770::UnitKind::eq_band, d * tk770::band_count + b);
         }
         m_image.tone[d].bass_gain = m_image.tone[s].bass_gain;
         m_image.tone[d].bass_freq = m_image.tone[s].bass_freq;
-        writeIfConnected(tk770::write_unit(tk770::UnitKind::bass, d));
+        sendIfConnected(tk770::UnitKind::bass, d);
         m_image.tone[d].treble_gain = m_image.tone[s].treble_gain;
         m_image.tone[d].treble_freq = m_image.tone[s].treble_freq;
-        writeIfConnected(tk770::write_unit(tk770::UnitKind::treble, d));
+        sendIfConnected(tk770::UnitKind::treble, d);
     }
     hide();
     if (m_afterCopy) m_afterCopy();
@@ -112,10 +121,10 @@ void TForm4::suiButton1Click()
 void TForm4::applyLanguage(int language)
 {
     for (int c = 0; c < tk770::eq_channel_count; ++c) {
-        const QString name = tk770gui::captionText(firstChannelPair + c, language);
+        const QString name = tk770::captionText(firstChannelPair + c, language);
         m_sourceItems[c]->setText(name);
         m_destinationItems[c]->setText(name);
     }
-    m_suiButton1->setText(tk770gui::captionText(copyButtonPair, language));
-    setWindowTitle(tk770gui::captionText(89, language));
+    m_suiButton1->setText(tk770::captionText(copyButtonPair, language));
+    setWindowTitle(tk770::captionText(tk770::pair_eq_copy_title, language));
 }

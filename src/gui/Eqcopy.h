@@ -24,6 +24,11 @@ public:
 
     // Run after every copy, so the owner can repaint what it shows.
     void setAfterCopy(std::function<void()> afterCopy) { m_afterCopy = std::move(afterCopy); }
+    // The copy button runs the copy through this when set: the owner's
+    // command guard, since a copy writes while connected and can fail like
+    // any control of the window.
+    using CommandRunner = std::function<void(const std::function<void()>& copy)>;
+    void setCommandRunner(CommandRunner runner) { m_runCommand = std::move(runner); }
 
     void applyLanguage(int language);
     void showDialog();
@@ -36,12 +41,13 @@ public slots:
     void suiButton1Click();
 
 private:
-    void writeIfConnected(tk770::WriteUnit unit);
+    void sendIfConnected(tk770::UnitKind kind, int index);
 
     tk770::ParameterImage& m_image;
     tk770::LinkState& m_state;
     tk770::DeviceLink* m_link;
     std::function<void()> m_afterCopy;
+    CommandRunner m_runCommand;
 
     QGroupBox* m_suiRadioGroup1;
     QGroupBox* m_suiCheckGroup1;

@@ -26,7 +26,7 @@ TForm7::TForm7(std::array<char, 20>& deviceIpText, HostSetter setHost, QWidget* 
     m_edit1->setGeometry(110, 24, 160, 21);
     // The stored text holds 19 characters and its zero.
     m_edit1->setMaxLength(static_cast<int>(m_deviceIpText.size()) - 1);
-    connect(m_edit1, &QLineEdit::textChanged, this, [this] { tk770gui::markRefused(m_edit1, false); });
+    connect(m_edit1, &QLineEdit::textChanged, this, [this] { tk770::markRefused(m_edit1, false); });
 
     m_suiButton1 = new QPushButton(QStringLiteral("确定"), this);
     m_suiButton1->setObjectName(QStringLiteral("suiButton1"));
@@ -38,7 +38,7 @@ void TForm7::showDialog()
 {
     const auto end = std::find(m_deviceIpText.begin(), m_deviceIpText.end(), '\0');
     m_edit1->setText(QString::fromLatin1(m_deviceIpText.data(), static_cast<int>(end - m_deviceIpText.begin())));
-    tk770gui::showModeless(this);
+    tk770::showModeless(this);
 }
 
 void TForm7::suiButton1Click()
@@ -47,7 +47,7 @@ void TForm7::suiButton1Click()
     // Only an address the transports can use is kept and handed on; anything
     // else stays in the marked box and changes nothing.
     if (!tk770::parse_address(text)) {
-        tk770gui::markRefused(m_edit1, true);
+        tk770::markRefused(m_edit1, true);
         return;
     }
     m_deviceIpText.fill('\0');
@@ -58,8 +58,8 @@ void TForm7::suiButton1Click()
 
 void TForm7::applyLanguage(int language)
 {
-    using tk770gui::captionText;
-    setWindowTitle(captionText(113, language));
-    m_staticText1->setText(captionText(113, language));
-    m_suiButton1->setText(captionText(114, language));
+    using tk770::captionText;
+    setWindowTitle(captionText(tk770::pair_device_ip, language));
+    m_staticText1->setText(captionText(tk770::pair_device_ip, language));
+    m_suiButton1->setText(captionText(tk770::pair_device_ip_ok, language));
 }

@@ -16,7 +16,7 @@ QLineEdit* makeAddressBox(const char* name, int top, QWidget* parent)
     box->setGeometry(120, top, 160, 21);
     box->setMaxLength(static_cast<int>(tk770::max_address_text));
     // A new text clears the mark of one that was refused.
-    QObject::connect(box, &QLineEdit::textChanged, box, [box] { tk770gui::markRefused(box, false); });
+    QObject::connect(box, &QLineEdit::textChanged, box, [box] { tk770::markRefused(box, false); });
     return box;
 }
 
@@ -55,7 +55,7 @@ TForm6::TForm6(tk770::DeviceSequences* sequences, QWidget* parent) : QDialog(par
 
 void TForm6::showDialog()
 {
-    tk770gui::showModeless(this);
+    tk770::showModeless(this);
 }
 
 void TForm6::suiButton1Click()
@@ -75,7 +75,7 @@ void TForm6::suiButton2Click()
     bool allParse = true;
     for (QLineEdit* box : {m_edit1, m_edit2, m_edit3}) {
         const bool refused = !tk770::parse_address(box->text().toStdString());
-        tk770gui::markRefused(box, refused);
+        tk770::markRefused(box, refused);
         allParse = allParse && !refused;
     }
     if (!allParse || !m_sequences) return;
@@ -85,11 +85,11 @@ void TForm6::suiButton2Click()
 
 void TForm6::applyLanguage(int language)
 {
-    using tk770gui::captionText;
-    setWindowTitle(captionText(105, language));
-    m_staticText1->setText(captionText(106, language));
-    m_staticText2->setText(captionText(107, language));
-    m_staticText3->setText(captionText(108, language));
-    m_suiButton1->setText(captionText(109, language));
-    m_suiButton2->setText(captionText(110, language));
+    using tk770::captionText;
+    setWindowTitle(captionText(tk770::pair_network_title, language));
+    m_staticText1->setText(captionText(tk770::pair_network_ip, language));
+    m_staticText2->setText(captionText(tk770::pair_network_mask, language));
+    m_staticText3->setText(captionText(tk770::pair_network_gateway, language));
+    m_suiButton1->setText(captionText(tk770::pair_network_load, language));
+    m_suiButton2->setText(captionText(tk770::pair_network_save, language));
 }

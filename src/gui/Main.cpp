@@ -1,4 +1,5 @@
 #include "gui/Main.h"
+#include "gui/MainSupport.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -25,20 +26,22 @@ const char* const graph_frequency_labels =
     "630  800    1K    1.25K  1.6K   2K   2.5K 3.15K   4K     5K   6.3K    8K    10K  12.5K  16K    20K";
 const char* const level_scale_text =
     "0         1.0      2.0      3.0     4.0      5.0      6.0      7.0      8.0      9.0      10.0";
-const char* const tab_texts[8] = {"    左    ", "    中    ", "    右    ", "  左环绕  ",
-                                  "  右环绕  ", " 左后环绕", " 右后环绕", "  次低频  "};
 const int gain_slider_lefts[8] = {47, 124, 202, 280, 358, 436, 514, 592};
 const int delay_slider_lefts[8] = {69, 146, 224, 302, 380, 458, 536, 614};
 const int readout_lefts[8] = {32, 109, 186, 264, 341, 419, 496, 574};
 const int button_lefts[8] = {32, 109, 186, 264, 340, 418, 496, 574};
 const int test_box_lefts[8] = {32, 107, 185, 265, 339, 419, 498, 576};
 
-QSlider* makeSlider(QWidget* parent, Qt::Orientation o, int x, int y, int w, int h, int min, int max,
+using tk770::slider_range;
+using tk770::SliderControl;
+
+// The range comes from the slider's row of the control table.
+QSlider* makeSlider(QWidget* parent, Qt::Orientation o, int x, int y, int w, int h, std::pair<int, int> range,
                     int value, int tick, int tag = -1)
 {
     auto* s = new QSlider(o, parent);
     s->setGeometry(x, y, w, h);
-    s->setRange(min, max);
+    s->setRange(range.first, range.second);
     s->setValue(value);
     s->setTickInterval(tick);
     s->setPageStep(tick);
@@ -167,6 +170,7 @@ TForm1::TForm1(const QString& tcpHost, QWidget* parent) : QWidget(parent), m_hos
     }
 
     // Design values are in place; from here on every change runs a handler.
+    buildControlTable();
     connectHandlers();
     FormCreate();
     createDevicePartsAndDialogs();
@@ -188,32 +192,6 @@ void TForm1::setTransports(tk770::SerialTransport* serial, tk770::TcpTransport* 
 void TForm1::FormCreate()
 {
     m_linkState.connected = 0;
-
-    PresetBoxes = {suiCheckBox1, suiCheckBox2, suiCheckBox3, suiCheckBox4, suiCheckBox5};
-    InputLevelTexts = {StaticText1, StaticText2, StaticText3, StaticText4, StaticText5};
-    InputLevelSliders = {suiTrackBar1, suiTrackBar2, suiTrackBar3, suiTrackBar4, suiTrackBar5};
-    OutputGainSliders = {suiTrackBar6, suiTrackBar7, suiTrackBar8, suiTrackBar9,
-                         suiTrackBar10, suiTrackBar11, suiTrackBar12, suiTrackBar13};
-    DelaySliders = {TrackBar38, TrackBar39, TrackBar40, TrackBar41, TrackBar42, TrackBar43, TrackBar44, TrackBar45};
-    OutputGainTexts = {StaticText6, StaticText7, StaticText8, StaticText9,
-                       StaticText10, StaticText11, StaticText12, StaticText13};
-    DelayTexts = {StaticText60, StaticText71, StaticText73, StaticText74,
-                  StaticText75, StaticText76, StaticText77, StaticText78};
-    PolarityButtons = {suiButton14, suiButton15, suiButton16, suiButton17,
-                       suiButton18, suiButton19, suiButton20, suiButton21};
-    MuteButtons = {suiButton6, suiButton7, suiButton8, suiButton9, suiButton10, suiButton11, suiButton12, suiButton13};
-    SubQTexts = {Edit33, Edit36};
-    SubFcTexts = {Edit32, Edit37};
-    SubCutTexts = {Edit34, Edit35};
-    BandTexts = {Edit4,  Edit5,  Edit6,  Edit7,  Edit8,  Edit9,  Edit10, Edit11, Edit12,
-                 Edit13, Edit14, Edit15, Edit16, Edit17, Edit18, Edit19, Edit20, Edit21,
-                 Edit22, Edit23, Edit24, Edit25, Edit26, Edit27, Edit28, Edit29, Edit30};
-    BandSliders = {TrackBar4,  TrackBar5,  TrackBar6,  TrackBar7,  TrackBar8,  TrackBar9,  TrackBar10,
-                   TrackBar11, TrackBar12, TrackBar13, TrackBar14, TrackBar15, TrackBar16, TrackBar17,
-                   TrackBar18, TrackBar19, TrackBar20, TrackBar21, TrackBar22, TrackBar23, TrackBar24,
-                   TrackBar25, TrackBar26, TrackBar27, TrackBar28, TrackBar29, TrackBar30};
-    TestSignalBoxes = {suiCheckBox6, suiCheckBox7, suiCheckBox8, suiCheckBox9,
-                       suiCheckBox10, suiCheckBox11, suiCheckBox12, suiCheckBox13};
 
     m_currentFileName = std::string(tk770::untitled_project_name);
     N2Click(nullptr);
@@ -241,14 +219,6 @@ void TForm1::set_message_text(std::string_view text)
 void TForm1::set_link_text(std::string_view text)
 {
     StatusPanel1->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-}
-
-void TForm1::writeBlock(int deviceAddress, int length)
-{
-    if (m_linkState.connected != 1) return;
-    const auto offset = tk770::image_offset_of(deviceAddress);
-    if (!offset) return;
-    m_link->write_block(deviceAddress, length, m_image.data() + *offset);
 }
 
 // ---------------------------------------------------------------- layout
@@ -307,11 +277,11 @@ void TForm1::buildMainArea()
     Image2->setScaledContents(true);
     Image2->installEventFilter(this);
 
-    const char* const designCaptions[5] = {"8 通道数字输入", "8 通道模拟输入", "非同步输入", "辅助输入", "麦克风输入"};
     const int tops[5] = {83, 182, 281, 380, 480};
     QPushButton** buttons[5] = {&suiButton1, &suiButton2, &suiButton3, &suiButton4, &suiButton5};
     for (int f = 0; f < 5; ++f) {
-        *buttons[f] = makeButton(this, QString::fromUtf8(designCaptions[f]), 21, tops[f], 120, 64, f);
+        // The format refresh at start-up captions them by source.
+        *buttons[f] = makeButton(this, caption(tk770::pair_input_group_titles + f), 21, tops[f], 120, 64, f);
         (*buttons[f])->setProperty("formatButton", true);
         (*buttons[f])->setObjectName(QStringLiteral("suiButton%1").arg(f + 1));
     }
@@ -319,7 +289,12 @@ void TForm1::buildMainArea()
     suiTabControl1 = new TabControl(this);
     suiTabControl1->setObjectName(QStringLiteral("suiTabControl1"));
     suiTabControl1->setGeometry(153, 85, 769, 457);
-    for (const char* t : tab_texts) suiTabControl1->tabs()->addTab(QString::fromUtf8(t));
+    for (int t = 0; t < 8; ++t) {
+        const QString text = t == 5   ? tk770::qs(tk770::startup_back_left_tab)
+                             : t == 6 ? tk770::qs(tk770::startup_back_right_tab)
+                                      : caption(tk770::pair_channel_tabs + t);
+        suiTabControl1->tabs()->addTab(text);
+    }
     suiTabControl1->setTabIndex(0);
 }
 
@@ -334,7 +309,7 @@ void TForm1::buildChannelPage()
                              &Edit13, &Edit14, &Edit15, &Edit16, &Edit17, &Edit18, &Edit19, &Edit20, &Edit21,
                              &Edit22, &Edit23, &Edit24, &Edit25, &Edit26, &Edit27, &Edit28, &Edit29, &Edit30};
     for (int i = 0; i < 27; ++i) {
-        *sliders[i] = makeSlider(page, Qt::Vertical, 139 + 20 * i, 63, 21, 105, 0, 120, 60, 2, i);
+        *sliders[i] = makeSlider(page, Qt::Vertical, 139 + 20 * i, 63, 21, 105, slider_range(SliderControl::band), 60, 2, i);
         (*sliders[i])->setObjectName(QStringLiteral("TrackBar%1").arg(4 + i));
         *edits[i] = makeReadout(page, QStringLiteral("0.0dB"), 135 + 20 * i, i % 2 == 0 ? 185 : 169);
         (*edits[i])->setObjectName(QStringLiteral("Edit%1").arg(4 + i));
@@ -360,8 +335,8 @@ void TForm1::buildChannelPage()
         *rightGraph[k] = makeLabel(page, QString::fromLatin1(graph_scale_texts[k]), 712, graph_scale_tops[k] - 6, 24);
     }
 
-    suiCheckBox14 = makeCheck(page, QStringLiteral("粉红噪声"), 40, 67, 90, 19, false);
-    suiButton22 = makeButton(page, QStringLiteral("平  直"), 54, 104, 65, 27);
+    suiCheckBox14 = makeCheck(page, caption(tk770::pair_page_test_signal), 40, 67, 90, 19, false);
+    suiButton22 = makeButton(page, tk770::qs(tk770::startup_flat), 54, 104, 65, 27);
 
     Image1 = new QLabel(page);
     Image1->setObjectName(QStringLiteral("Image1"));
@@ -378,20 +353,20 @@ void TForm1::buildChannelPage()
     StaticText72->setProperty("scale", true);
     StaticText69->setProperty("scale", true);
 
-    TrackBar2 = makeSlider(page, Qt::Vertical, 40, 248, 21, 130, 0, 120, 60, 5);
-    StaticText27 = makeLabel(page, QStringLiteral("低音"), 38, 230, 34);
+    TrackBar2 = makeSlider(page, Qt::Vertical, 40, 248, 21, 130, slider_range(SliderControl::bass_gain), 60, 5);
+    StaticText27 = makeLabel(page, caption(tk770::pair_bass), 38, 230, 34);
     Edit1 = makeReadout(page, QStringLiteral("    0dB"), 33, 380, 40);
-    TrackBar1 = makeSlider(page, Qt::Vertical, 723, 248, 21, 130, 0, 120, 60, 5);
-    StaticText28 = makeLabel(page, QStringLiteral("高音"), 719, 230, 34);
+    TrackBar1 = makeSlider(page, Qt::Vertical, 723, 248, 21, 130, slider_range(SliderControl::treble_gain), 60, 5);
+    StaticText28 = makeLabel(page, caption(tk770::pair_treble), 719, 230, 34);
     Edit2 = makeReadout(page, QStringLiteral("    0dB"), 713, 380, 40);
 
-    TrackBar3 = makeSlider(page, Qt::Horizontal, 187, 428, 213, 21, 0, 10, 5, 1);
+    TrackBar3 = makeSlider(page, Qt::Horizontal, 187, 428, 213, 21, slider_range(SliderControl::bass_turnover), 5, 1);
     TrackBar3->setTickPosition(QSlider::TicksBelow);
-    StaticText31 = makeLabel(page, QStringLiteral("低音折转频率"), 72, 430, 80);
+    StaticText31 = makeLabel(page, caption(tk770::pair_bass_turnover), 72, 430, 80);
     Edit3 = makeReadout(page, QStringLiteral("500Hz"), 150, 430, 36);
-    TrackBar32 = makeSlider(page, Qt::Horizontal, 425, 428, 194, 21, 0, 9, 5, 1);
+    TrackBar32 = makeSlider(page, Qt::Horizontal, 425, 428, 194, 21, slider_range(SliderControl::treble_turnover), 5, 1);
     TrackBar32->setTickPosition(QSlider::TicksBelow);
-    StaticText32 = makeLabel(page, QStringLiteral("高音折转频率"), 667, 430, 80);
+    StaticText32 = makeLabel(page, caption(tk770::pair_treble_turnover), 667, 430, 80);
     Edit31 = makeReadout(page, QStringLiteral("1KHz"), 622, 430, 44);
 
     const std::pair<QObject*, const char*> names[] = {
@@ -429,12 +404,12 @@ void TForm1::buildFilterPanel()
     StaticText55 = makeLabel(Panel1, QStringLiteral("dB"), 474 - 30, 133, 24);
     StaticText55->hide();
 
-    TrackBar31 = makeSlider(Panel1, Qt::Vertical, 24, 12, 21, 133, 0, 150, 30, 5, 0);
-    TrackBar35 = makeSlider(Panel1, Qt::Vertical, 261, 12, 21, 133, 0, 150, 30, 5, 1);
-    TrackBar33 = makeSlider(Panel1, Qt::Horizontal, 64, 18, 153, 21, 20, 120, 60, 5, 0);
-    TrackBar37 = makeSlider(Panel1, Qt::Horizontal, 301, 18, 153, 21, 20, 120, 80, 5, 1);
-    TrackBar34 = makeSlider(Panel1, Qt::Horizontal, 65, 78, 153, 21, 0, 38, 1, 1, 0);
-    TrackBar36 = makeSlider(Panel1, Qt::Horizontal, 301, 78, 153, 21, 0, 38, 1, 1, 1);
+    TrackBar31 = makeSlider(Panel1, Qt::Vertical, 24, 12, 21, 133, slider_range(SliderControl::sw_cut), 30, 5, 0);
+    TrackBar35 = makeSlider(Panel1, Qt::Vertical, 261, 12, 21, 133, slider_range(SliderControl::sw_cut), 30, 5, 1);
+    TrackBar33 = makeSlider(Panel1, Qt::Horizontal, 64, 18, 153, 21, slider_range(SliderControl::sw_frequency), 60, 5, 0);
+    TrackBar37 = makeSlider(Panel1, Qt::Horizontal, 301, 18, 153, 21, slider_range(SliderControl::sw_frequency), 80, 5, 1);
+    TrackBar34 = makeSlider(Panel1, Qt::Horizontal, 65, 78, 153, 21, slider_range(SliderControl::sw_q), 1, 1, 0);
+    TrackBar36 = makeSlider(Panel1, Qt::Horizontal, 301, 78, 153, 21, slider_range(SliderControl::sw_q), 1, 1, 1);
     for (QSlider* s : {TrackBar33, TrackBar37, TrackBar34, TrackBar36}) s->setTickPosition(QSlider::TicksBelow);
 
     Edit32 = makeReadout(Panel1, QStringLiteral("60Hz"), 163, 41, 44);
@@ -452,8 +427,8 @@ void TForm1::buildFilterPanel()
         makeLabel(Panel1, QStringLiteral("fc"), 70 + dx, 2, 16)->setProperty("scale", true);
     }
 
-    suiCheckBox15 = makeCheck(Panel1, QStringLiteral("低通滤波"), 485, 8, 88, 19, true);
-    suiRadioGroup4 = new RadioGroup(QStringLiteral("斜率"),
+    suiCheckBox15 = makeCheck(Panel1, caption(tk770::pair_lowpass), 485, 8, 88, 19, true);
+    suiRadioGroup4 = new RadioGroup(caption(tk770::pair_lowpass_slope),
                                     {QStringLiteral("12dB/OCT"), QStringLiteral("24dB/OCT"),
                                      QStringLiteral("36dB/OCT"), QStringLiteral("48dB/OCT")},
                                     1, Panel1);
@@ -475,16 +450,15 @@ void TForm1::buildMasterSection()
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->setGeometry(32, 551, 100, 24);
-    for (int pair = 65; pair <= 74; ++pair)
-        ComboBox1->addItem(QString::fromUtf8(std::string(tk770::caption(pair, tk770::language_chinese)).c_str()));
+    for (int i = 0; i < 10; ++i) ComboBox1->addItem(caption(tk770::pair_fade_times + i));
     ComboBox1->setCurrentIndex(0);
 
-    suiButton23 = makeButton(this, QStringLiteral("静 音"), 153, 549, 75, 25);
+    suiButton23 = makeButton(this, tk770::qs(tk770::startup_master_mute), 153, 549, 75, 25);
     suiButton23->setObjectName(QStringLiteral("suiButton23"));
-    StaticText29 = makeLabel(this, QStringLiteral("主音量："), 232, 552, 68, 20);
+    StaticText29 = makeLabel(this, tk770::qs(tk770::startup_master_volume), 232, 552, 68, 20);
     StaticText29->setObjectName(QStringLiteral("StaticText29"));
     StaticText29->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    suiTrackBar14 = makeSlider(this, Qt::Horizontal, 304, 550, 545, 20, 0, 100, 70, 1);
+    suiTrackBar14 = makeSlider(this, Qt::Horizontal, 304, 550, 545, 20, slider_range(SliderControl::master_volume), 70, 1);
     suiTrackBar14->setObjectName(QStringLiteral("suiTrackBar14"));
     StaticText30 = makeLabel(this, QStringLiteral("7.0"), 858, 550, 36, 24);
     StaticText30->setObjectName(QStringLiteral("StaticText30"));
@@ -509,11 +483,10 @@ void TForm1::buildInputPanel()
 {
     suiSideChannel1 = new SideChannel(SideChannel::Edge::left, 297, this);
     suiSideChannel1->setObjectName(QStringLiteral("suiSideChannel1"));
-    suiSideChannel1->setCaption(QStringLiteral("格式（输入设置）"));
+    suiSideChannel1->setCaption(caption(tk770::pair_input_panel_title));
     suiSideChannel1->setBand(53, 586 - 53);
     QWidget* panel = suiSideChannel1->content();
 
-    const char* const titles[5] = {"8通道数字输入", "8通道模拟输入", "非同步输入", "辅助输入", "麦克风输入"};
     const int tops[5] = {28, 128, 229, 330, 431};
     QLabel** titleLabels[5] = {&StaticText42, &StaticText41, &StaticText44, &StaticText46, &StaticText48};
     QSlider** sliders[5] = {&suiTrackBar1, &suiTrackBar2, &suiTrackBar3, &suiTrackBar4, &suiTrackBar5};
@@ -522,13 +495,13 @@ void TForm1::buildInputPanel()
     const char* const titleNames[5] = {"StaticText42", "StaticText41", "StaticText44", "StaticText46", "StaticText48"};
     for (int f = 0; f < 5; ++f) {
         QFrame* group = makeFrame(panel, 14, tops[f], 278, 92);
-        *titleLabels[f] = makeLabel(group, QString::fromUtf8(titles[f]), 8, 4, 160, 18);
+        *titleLabels[f] = makeLabel(group, caption(tk770::pair_input_group_titles + f), 8, 4, 160, 18);
         (*titleLabels[f])->setObjectName(QString::fromLatin1(titleNames[f]));
         (*titleLabels[f])->setProperty("groupTitle", true);
         *readouts[f] = makeLabel(group, QStringLiteral("7.0"), 226, 4, 40, 18);
         (*readouts[f])->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         (*readouts[f])->setObjectName(QStringLiteral("StaticText%1").arg(f + 1));
-        *sliders[f] = makeSlider(group, Qt::Horizontal, 14, 24, 249, 20, 0, 100, 70, 5, f);
+        *sliders[f] = makeSlider(group, Qt::Horizontal, 14, 24, 249, 20, slider_range(SliderControl::input_level), 70, 5, f);
         (*sliders[f])->setTickPosition(QSlider::TicksBelow);
         (*sliders[f])->setCursor(Qt::PointingHandCursor);
         (*sliders[f])->setObjectName(QStringLiteral("suiTrackBar%1").arg(f + 1));
@@ -536,21 +509,22 @@ void TForm1::buildInputPanel()
         auto* scale = new ScaleLabel(QString::fromLatin1(level_scale_text), 8, (249 - 16) / 10.0, group);
         scale->setGeometry(14, 45, 260, 12);
         scale->setProperty("scale", true);
-        *presets[f] = makeCheck(group, QStringLiteral("预设值"), 8, 64, 70, 22, false, f);
+        *presets[f] = makeCheck(group, caption(tk770::pair_preset), 8, 64, 70, 22, false, f);
         (*presets[f])->setObjectName(QStringLiteral("suiCheckBox%1").arg(f + 1));
         if (f == 2) {
-            suiRadioGroup1 = new RadioGroup({}, {QStringLiteral("模拟"), QStringLiteral("同轴")}, 2, group);
+            suiRadioGroup1 = new RadioGroup({}, {caption(tk770::pair_source_items), caption(tk770::pair_source_items + 1)}, 2, group);
             suiRadioGroup1->setGeometry(86, 58, 184, 30);
             suiRadioGroup1->setItemIndex(0);
             suiRadioGroup1->setObjectName(QStringLiteral("suiRadioGroup1"));
         } else if (f == 3) {
-            suiRadioGroup2 = new RadioGroup({}, {QStringLiteral("模拟"), QStringLiteral("同轴"), QStringLiteral("光纤")},
+            suiRadioGroup2 = new RadioGroup({}, {caption(tk770::pair_source_items), caption(tk770::pair_source_items + 1),
+                                                caption(tk770::pair_source_items + 2)},
                                             3, group);
             suiRadioGroup2->setGeometry(86, 58, 184, 30);
             suiRadioGroup2->setItemIndex(0);
             suiRadioGroup2->setObjectName(QStringLiteral("suiRadioGroup2"));
         } else if (f == 4) {
-            suiCheckGroup1 = new CheckGroup({}, {QStringLiteral("中置"), QStringLiteral("环绕")}, 2, group);
+            suiCheckGroup1 = new CheckGroup({}, {caption(tk770::pair_mic_center), caption(tk770::pair_mic_surround)}, 2, group);
             suiCheckGroup1->setGeometry(86, 58, 184, 30);
             suiCheckGroup1->setObjectName(QStringLiteral("suiCheckGroup1"));
         }
@@ -561,7 +535,7 @@ void TForm1::buildOutputPanel()
 {
     suiSideChannel2 = new SideChannel(SideChannel::Edge::right, 656, this);
     suiSideChannel2->setObjectName(QStringLiteral("suiSideChannel2"));
-    suiSideChannel2->setCaption(QStringLiteral("输出设置"));
+    suiSideChannel2->setCaption(caption(tk770::pair_output_panel_title));
     suiSideChannel2->setBand(53, 586 - 53);
     QWidget* panel = suiSideChannel2->content();
 
@@ -588,9 +562,9 @@ void TForm1::buildOutputPanel()
     QCheckBox** tests[8] = {&suiCheckBox6, &suiCheckBox7, &suiCheckBox8, &suiCheckBox9,
                             &suiCheckBox10, &suiCheckBox11, &suiCheckBox12, &suiCheckBox13};
     for (int c = 0; c < 8; ++c) {
-        *gains[c] = makeSlider(panel, Qt::Vertical, gain_slider_lefts[c], 59, 18, 205, 0, 60, 16, 2, c);
+        *gains[c] = makeSlider(panel, Qt::Vertical, gain_slider_lefts[c], 59, 18, 205, slider_range(SliderControl::output_gain), 16, 2, c);
         (*gains[c])->setObjectName(QStringLiteral("suiTrackBar%1").arg(6 + c));
-        *delays[c] = makeSlider(panel, Qt::Vertical, delay_slider_lefts[c], 56, 21, 209, 0, 200, 200, 5, c);
+        *delays[c] = makeSlider(panel, Qt::Vertical, delay_slider_lefts[c], 56, 21, 209, slider_range(SliderControl::output_delay), 200, 5, c);
         (*delays[c])->setObjectName(QStringLiteral("TrackBar%1").arg(38 + c));
         *gainTexts[c] = makeLabel(panel, QStringLiteral("0.0dB"), readout_lefts[c], 272, 63, 18);
         (*gainTexts[c])->setAlignment(Qt::AlignCenter);
@@ -598,11 +572,11 @@ void TForm1::buildOutputPanel()
         *delayTexts[c] = makeLabel(panel, QStringLiteral("0mS"), readout_lefts[c], 304, 63, 18);
         (*delayTexts[c])->setAlignment(Qt::AlignCenter);
         (*delayTexts[c])->setObjectName(QString::fromLatin1(delayNames[c]));
-        *polarity[c] = makeButton(panel, QStringLiteral("正  相"), button_lefts[c], 337, 63, 27, c);
+        *polarity[c] = makeButton(panel, tk770::qs(tk770::polarity_refresh_normal), button_lefts[c], 337, 63, 27, c);
         (*polarity[c])->setObjectName(QStringLiteral("suiButton%1").arg(14 + c));
-        *mutes[c] = makeButton(panel, QStringLiteral("静  音"), button_lefts[c], 377, 63, 27, c);
+        *mutes[c] = makeButton(panel, tk770::qs(tk770::startup_channel_mute), button_lefts[c], 377, 63, 27, c);
         (*mutes[c])->setObjectName(QStringLiteral("suiButton%1").arg(6 + c));
-        *tests[c] = makeCheck(panel, QStringLiteral("粉红噪声"), test_box_lefts[c], 416, 76, 19, false, c);
+        *tests[c] = makeCheck(panel, tk770::qs(tk770::signal_label(0, tk770::language_chinese)), test_box_lefts[c], 416, 76, 19, false, c);
         (*tests[c])->setObjectName(QStringLiteral("suiCheckBox%1").arg(6 + c));
     }
     // Scale beside the first strip: gain positions 0, 16, 36 and 60 are
@@ -616,10 +590,10 @@ void TForm1::buildOutputPanel()
     makeLabel(panel, QStringLiteral("200"), 91, 56, 24)->setProperty("scale", true);
     makeLabel(panel, QStringLiteral("mS"), 91, 70, 24)->setProperty("scale", true);
 
-    suiRadioGroup3 = new RadioGroup(QStringLiteral("信号发生器"),
-                                    {QStringLiteral("粉红噪声"), QStringLiteral("120Hz"), QStringLiteral("500Hz"),
-                                     QStringLiteral("1KHz"), QStringLiteral("5KHz"), QStringLiteral("10KHz")},
-                                    6, panel);
+    QStringList signalItems;
+    for (int i = 0; i < tk770::signal_count; ++i)
+        signalItems << tk770::qs(tk770::signal_label(i, tk770::language_chinese));
+    suiRadioGroup3 = new RadioGroup(caption(tk770::pair_signal_generator), signalItems, 6, panel);
     suiRadioGroup3->setObjectName(QStringLiteral("suiRadioGroup3"));
     suiRadioGroup3->setGeometry(30, 449, 611, 41);
     suiRadioGroup3->setItemIndex(0);
@@ -632,37 +606,36 @@ void TForm1::buildMenus()
     suiMainMenu1->setNativeMenuBar(false);
     suiMainMenu1->setGeometry(0, 33, client_width, 20);
 
-    N1 = suiMainMenu1->addMenu(QStringLiteral("  文件  "));
+    N1 = suiMainMenu1->addMenu(caption(tk770::pair_file_menu));
     N1->setObjectName(QStringLiteral("N1"));
-    N2 = makeItem(N1, "N2", QStringLiteral("新建项目"));
+    N2 = makeItem(N1, "N2", caption(tk770::pair_new_project));
     N2->setIcon(style()->standardIcon(QStyle::SP_FileIcon));
-    N3 = makeItem(N1, "N3", QStringLiteral("打开项目"));
+    N3 = makeItem(N1, "N3", caption(tk770::pair_open_project));
     N3->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
-    N4 = makeItem(N1, "N4", QStringLiteral("保存项目"));
+    N4 = makeItem(N1, "N4", caption(tk770::pair_save_project));
     N4->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
-    N5 = makeItem(N1, "N5", QStringLiteral("另存为"));
+    N5 = makeItem(N1, "N5", tk770::qs(tk770::startup_save_project_as));
     N19 = makeItem(N1, "N19", QStringLiteral("--------"));
-    N21 = makeItem(N1, "N21", QStringLiteral("读取设备数据"));
-    N20 = makeItem(N1, "N20", QStringLiteral("下载设备数据"));
-    N25 = makeItem(N1, "N25", QStringLiteral("存入设备"));
-    N6 = makeItem(N1, "N6", QStringLiteral("备份至IC卡"));
+    N21 = makeItem(N1, "N21", caption(tk770::pair_load_from_device));
+    N20 = makeItem(N1, "N20", caption(tk770::pair_download_to_device));
+    N25 = makeItem(N1, "N25", caption(tk770::pair_save_to_device));
+    N6 = makeItem(N1, "N6", caption(tk770::pair_backup_to_ic_card));
     N26 = makeItem(N1, "N26", QStringLiteral("--------"));
-    N27 = makeItem(N1, "N27", QStringLiteral("重新启动设备"));
+    N27 = makeItem(N1, "N27", caption(tk770::pair_restart_device));
     for (QAction* sep : {N19, N26}) {
         // Drawn as a rule; a separator can never be chosen.
         sep->setEnabled(false);
         sep->setSeparator(true);
     }
 
-    EQ1 = suiMainMenu1->addMenu(QStringLiteral("  格式  "));
+    EQ1 = suiMainMenu1->addMenu(caption(tk770::pair_format_menu));
     EQ1->setObjectName(QStringLiteral("EQ1"));
     FormatItems = new QActionGroup(this);
     FormatItems->setExclusive(true);
     const char* const formatNames[5] = {"N81", "N82", "N7", "N8", "N9"};
-    const char* const formatTexts[5] = {"8通道数字", "8通道模拟", "非同步", "辅助", "麦克风"};
     QAction** formatItems[5] = {&N81, &N82, &N7, &N8, &N9};
     for (int f = 0; f < 5; ++f) {
-        *formatItems[f] = makeItem(EQ1, formatNames[f], QString::fromUtf8(formatTexts[f]), f);
+        *formatItems[f] = makeItem(EQ1, formatNames[f], caption(tk770::pair_format_items + f), f);
         (*formatItems[f])->setCheckable(true);
         (*formatItems[f])->setShortcut(QKeySequence(Qt::Key_F5 + f));
         (*formatItems[f])->setShortcutContext(Qt::WindowShortcut);
@@ -670,13 +643,13 @@ void TForm1::buildMenus()
         addAction(*formatItems[f]);
     }
 
-    EQ2 = suiMainMenu1->addMenu(QStringLiteral(" EQ参数 "));
+    EQ2 = suiMainMenu1->addMenu(tk770::qs(tk770::startup_eq_menu));
     EQ2->setObjectName(QStringLiteral("EQ2"));
-    EQ3 = makeItem(EQ2, "EQ3", QStringLiteral("复制EQ"));
+    EQ3 = makeItem(EQ2, "EQ3", caption(tk770::pair_copy_eq));
 
-    N10 = suiMainMenu1->addMenu(QStringLiteral("  通讯  "));
+    N10 = suiMainMenu1->addMenu(tk770::qs(tk770::startup_communication_menu));
     N10->setObjectName(QStringLiteral("N10"));
-    N16 = N10->addMenu(QStringLiteral("通讯端口"));
+    N16 = N10->addMenu(caption(tk770::pair_port_menu));
     N16->setObjectName(QStringLiteral("N16"));
     PortItems = new QActionGroup(this);
     PortItems->setExclusive(true);
@@ -690,28 +663,27 @@ void TForm1::buildMenus()
     NET1 = makeItem(N16, "NET1", QStringLiteral("NET"), 10);
     NET1->setCheckable(true);
     PortItems->addAction(NET1);
-    N17 = makeItem(N10, "N17", QStringLiteral("连接设备"));
-    N18 = makeItem(N10, "N18", QStringLiteral("断开设备"));
-    IP1 = makeItem(N10, "IP1", QStringLiteral("网络设置"));
+    N17 = makeItem(N10, "N17", caption(tk770::pair_connect));
+    N18 = makeItem(N10, "N18", caption(tk770::pair_disconnect));
+    IP1 = makeItem(N10, "IP1", caption(tk770::pair_network_settings));
 
-    N11 = suiMainMenu1->addMenu(QStringLiteral("  开机格式  "));
+    N11 = suiMainMenu1->addMenu(tk770::qs(tk770::startup_power_on_menu));
     N11->setObjectName(QStringLiteral("N11"));
     PowerOnItems = new QActionGroup(this);
     PowerOnItems->setExclusive(true);
     const char* const powerNames[6] = {"N83", "N84", "N12", "N13", "N14", "N15"};
-    const char* const powerTexts[6] = {"8通道数字", "8通道模拟", "非同步", "辅助", "麦克风", "保持上次"};
     QAction** powerItems[6] = {&N83, &N84, &N12, &N13, &N14, &N15};
     for (int i = 0; i < 6; ++i) {
-        *powerItems[i] = makeItem(N11, powerNames[i], QString::fromUtf8(powerTexts[i]), i);
+        *powerItems[i] = makeItem(N11, powerNames[i], caption(tk770::pair_power_on_items + i), i);
         (*powerItems[i])->setCheckable(true);
         PowerOnItems->addAction(*powerItems[i]);
     }
 
     // Choosing the menu title itself acts, so it is an action on the bar.
-    N22 = suiMainMenu1->addAction(QStringLiteral("  概要文件  "));
+    N22 = suiMainMenu1->addAction(caption(tk770::pair_profile_menu));
     N22->setObjectName(QStringLiteral("N22"));
 
-    N23 = suiMainMenu1->addMenu(QStringLiteral("语言"));
+    N23 = suiMainMenu1->addMenu(caption(tk770::pair_language_menu));
     N23->setObjectName(QStringLiteral("N23"));
     N24 = makeItem(N23, "N24", QStringLiteral("中文"));
     Endlish1 = makeItem(N23, "Endlish1", QStringLiteral("English"));
@@ -737,59 +709,47 @@ void TForm1::connectHandlers()
         connect(a, &QAction::triggered, this, [this, a, h] { runGuarded([=, this] { (this->*h)(a); }); });
     };
 
+    auto onButton = [this](QAbstractButton* b, void (TForm1::*h)(QObject*), bool click) {
+        auto run = [this, b, h] { runGuarded([=, this] { (this->*h)(b); }); };
+        if (click) connect(b, &QAbstractButton::clicked, this, run);
+        else connect(b, &QAbstractButton::toggled, this, run);
+    };
+
+    // Every row of the control table: sliders report value changes, flag
+    // buttons a click, flag boxes a change of their check.
+    for (const tk770::SliderRow& row : m_sliderRows) {
+        if (!row.handler) continue;
+        for (QSlider* s : row.sliders) onValue(s, row.handler);
+    }
+    for (const tk770::FlagRow& row : m_flagRows)
+        for (QAbstractButton* b : row.buttons) onButton(b, row.handler, row.family->toggles);
+    // Choices report the item chosen. Only the operator's choice in the
+    // fade-time box counts: selecting an item from code (the refresh) must
+    // run nothing.
+    for (const tk770::ChoiceRow& row : m_choiceRows) {
+        const auto h = row.handler;
+        for (QObject* item : row.items) {
+            auto run = [this, item, h] { runGuarded([=, this] { (this->*h)(item); }); };
+            switch (row.family->source) {
+            case tk770::ChoiceSource::radio_group:
+                connect(static_cast<RadioGroup*>(item), &RadioGroup::itemIndexChanged, this, run);
+                break;
+            case tk770::ChoiceSource::combo_box:
+                connect(static_cast<QComboBox*>(item), &QComboBox::activated, this, run);
+                break;
+            case tk770::ChoiceSource::item_tag: onMenu(static_cast<QAction*>(item), h); break;
+            }
+        }
+    }
+
     for (QPushButton* b : {suiButton1, suiButton2, suiButton3, suiButton4, suiButton5})
         onClick(b, &TForm1::suiButton1Click);
-    for (QSlider* s : {suiTrackBar1, suiTrackBar2, suiTrackBar3, suiTrackBar4, suiTrackBar5})
-        onValue(s, &TForm1::suiTrackBar1Change);
-    for (QCheckBox* b : {suiCheckBox1, suiCheckBox2, suiCheckBox3, suiCheckBox4, suiCheckBox5})
-        onToggle(b, &TForm1::suiCheckBox1Click);
-    connect(suiRadioGroup1, &RadioGroup::itemIndexChanged, this, [this] { runGuarded([this] { suiRadioGroup1Click(suiRadioGroup1); }); });
-    connect(suiRadioGroup2, &RadioGroup::itemIndexChanged, this, [this] { runGuarded([this] { suiRadioGroup2Click(suiRadioGroup2); }); });
     connect(suiCheckGroup1, &CheckGroup::itemToggled, this, [this] { runGuarded([this] { suiCheckGroup1Click(suiCheckGroup1); }); });
 
     connect(suiTabControl1->tabs(), &QTabBar::currentChanged, this, [this] { runGuarded([this] { suiTabControl1Change(suiTabControl1); }); });
-    for (QSlider* s : {TrackBar4,  TrackBar5,  TrackBar6,  TrackBar7,  TrackBar8,  TrackBar9,  TrackBar10,
-                       TrackBar11, TrackBar12, TrackBar13, TrackBar14, TrackBar15, TrackBar16, TrackBar17,
-                       TrackBar18, TrackBar19, TrackBar20, TrackBar21, TrackBar22, TrackBar23, TrackBar24,
-                       TrackBar25, TrackBar26, TrackBar27, TrackBar28, TrackBar29, TrackBar30})
-        onValue(s, &TForm1::TrackBar4Change);
-    onValue(TrackBar2, &TForm1::TrackBar2Change);
-    onValue(TrackBar1, &TForm1::TrackBar1Change);
-    onValue(TrackBar3, &TForm1::TrackBar3Change);
-    onValue(TrackBar32, &TForm1::TrackBar32Change);
     onClick(suiButton22, &TForm1::suiButton22Click);
-    onToggle(suiCheckBox14, &TForm1::suiCheckBox14Click);
-
-    onValue(TrackBar31, &TForm1::TrackBar31Change);
-    onValue(TrackBar35, &TForm1::TrackBar31Change);
-    onValue(TrackBar33, &TForm1::TrackBar37Change);
-    onValue(TrackBar37, &TForm1::TrackBar37Change);
-    onValue(TrackBar34, &TForm1::TrackBar36Change);
-    onValue(TrackBar36, &TForm1::TrackBar36Change);
     onToggle(suiCheckBox15, &TForm1::suiCheckBox15Click);
     connect(suiRadioGroup4, &RadioGroup::itemIndexChanged, this, [this] { runGuarded([this] { suiCheckBox15Click(suiRadioGroup4); }); });
-
-    for (QSlider* s : {suiTrackBar6, suiTrackBar7, suiTrackBar8, suiTrackBar9,
-                       suiTrackBar10, suiTrackBar11, suiTrackBar12, suiTrackBar13})
-        onValue(s, &TForm1::suiTrackBar6Change);
-    for (QSlider* s : {TrackBar38, TrackBar39, TrackBar40, TrackBar41, TrackBar42, TrackBar43, TrackBar44, TrackBar45})
-        onValue(s, &TForm1::TrackBar38Change);
-    for (QPushButton* b : {suiButton14, suiButton15, suiButton16, suiButton17,
-                           suiButton18, suiButton19, suiButton20, suiButton21})
-        onClick(b, &TForm1::suiButton14Click);
-    for (QPushButton* b : {suiButton6, suiButton7, suiButton8, suiButton9,
-                           suiButton10, suiButton11, suiButton12, suiButton13})
-        onClick(b, &TForm1::suiButton6Click);
-    for (QCheckBox* b : {suiCheckBox6, suiCheckBox7, suiCheckBox8, suiCheckBox9,
-                         suiCheckBox10, suiCheckBox11, suiCheckBox12, suiCheckBox13})
-        onToggle(b, &TForm1::suiCheckBox6Click);
-    connect(suiRadioGroup3, &RadioGroup::itemIndexChanged, this, [this] { runGuarded([this] { suiRadioGroup3Click(suiRadioGroup3); }); });
-
-    onValue(suiTrackBar14, &TForm1::suiTrackBar14Change);
-    // Only the operator's choice counts: selecting an item from code (the
-    // refresh) must run nothing.
-    connect(ComboBox1, &QComboBox::activated, this, [this] { runGuarded([this] { ComboBox1Change(ComboBox1); }); });
-    onClick(suiButton23, &TForm1::suiButton23Click);
 
     onMenu(N2, &TForm1::N2Click);
     onMenu(N3, &TForm1::N3Click);
@@ -808,7 +768,6 @@ void TForm1::connectHandlers()
     onMenu(N17, &TForm1::N17Click);
     onMenu(N18, &TForm1::N18Click);
     onMenu(IP1, &TForm1::IP1Click);
-    for (QAction* a : {N83, N84, N12, N13, N14, N15}) onMenu(a, &TForm1::N83Click);
     onMenu(N22, &TForm1::N22Click);
     onMenu(N24, &TForm1::N24Click);
     onMenu(Endlish1, &TForm1::Endlish1Click);

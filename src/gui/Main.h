@@ -3,9 +3,12 @@
 // families of controls by index, and the handlers bound to them.
 //
 // The class is split by subsystem: Main.cpp builds the window and runs the
-// start-up, MainRefresh.cpp paints the controls from the image,
-// MainResponse.cpp draws the response graph, MainProject.cpp holds the
-// project commands, and the control handlers live in one file per section.
+// start-up, MainControls.cpp holds the control table's rows and their
+// handlers (ControlTable.h), MainRefresh.cpp paints the controls from the
+// image, MainResponse.cpp draws the response graph, MainProject.cpp holds
+// the project commands, MainDevice.cpp the link commands, and the few
+// handlers with a rule of their own live in MainInput.cpp, MainEq.cpp and
+// MainSub.cpp.
 #pragma once
 
 #include "core/captions.h"
@@ -14,6 +17,7 @@
 #include "core/project_file.h"
 #include "core/response.h"
 #include "core/response_raster.h"
+#include "gui/ControlTable.h"
 #include "gui/Widgets.h"
 
 #include <QActionGroup>
@@ -79,8 +83,6 @@ public:
     QString messageText() const;
     QString linkText() const;
     tk770::ResponseModel& response() { return m_response; }
-    // The picture last drawn into PaintBox1 (background plus curve).
-    const QImage& responsePicture() const { return PaintBox1->picture(); }
     int drawCount() const { return m_drawCount; }
 
     // ---- control-surface state ----
@@ -105,6 +107,12 @@ public:
     std::array<QLineEdit*, 27> BandTexts{};
     std::array<QSlider*, 27> BandSliders{};
     std::array<QCheckBox*, 8> TestSignalBoxes{};
+
+    // ---- the control table (ControlTable.h, MainControls.cpp) ----
+    const tk770::SliderRow& sliderRow(tk770::SliderControl c) const;
+    const tk770::FlagRow& flagRow(tk770::FlagControl c) const;
+    const tk770::ChoiceRow& choiceRow(tk770::ChoiceControl c) const;
+    bool flagIsSet(tk770::FlagControl c, int bit) const;
 
     // ---- start-up ----
     void FormCreate();
@@ -301,15 +309,23 @@ private:
     void buildInputPanel();
     void buildOutputPanel();
     void connectHandlers();
+    // The index tables above and the control table's rows (MainControls.cpp).
+    void buildControlTable();
+    // The one handler of every slider row and of every flag row.
+    void sliderChanged(tk770::SliderControl c, QObject* sender);
+    void flagChanged(tk770::FlagControl c, QObject* sender);
+    void choiceChanged(tk770::ChoiceControl c, QObject* sender);
+    // Paint one element of a slider row from the image: the position (which
+    // runs the handler unless refreshing is set) and the read-out.
+    void showSliderPosition(tk770::SliderControl c, int slot, int i, int j = 0);
+    void showSliderReadout(tk770::SliderControl c, int slot, int i, int j = 0);
+    // The position of a slider row that shows `value`.
+    int sliderPositionOf(tk770::SliderControl c, int value) const;
     void applyTheme();
     void paintGraphBackground();
 
-    // Writes `length` image bytes from `deviceAddress` while connected.
-    void writeBlock(int deviceAddress, int length);
-    // Same with the store command (0x10), which the processor also commits.
-    void storeBlock(int deviceAddress, int length);
     // Sends the unit that carries a control's change, with its own command,
-    // while connected (MainMaster.cpp).
+    // while connected (tk770::send_unit).
     void sendUnit(tk770::UnitKind kind, int index = 0);
     QString caption(int pair) const;
     void setCurrentFileName(const std::string& name);
@@ -318,6 +334,9 @@ private:
     void set_message_text(std::string_view text) override;
     void set_link_text(std::string_view text) override;
 
+    std::array<tk770::SliderRow, tk770::slider_control_count> m_sliderRows{};
+    std::array<tk770::FlagRow, tk770::flag_control_count> m_flagRows{};
+    std::array<tk770::ChoiceRow, tk770::choice_control_count> m_choiceRows{};
     tk770::ParameterImage m_image{};
     tk770::LinkState m_linkState{};
     std::unique_ptr<tk770::DeviceLink> m_link;

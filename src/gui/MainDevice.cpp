@@ -120,10 +120,7 @@ void TForm1::createDevicePartsAndDialogs()
 
     // The copy writes while connected, so over TCP it can fail like any
     // handler of the window: it runs inside the same guard.
-    if (auto* copy = m_form4->findChild<QPushButton*>(QStringLiteral("suiButton1"))) {
-        QObject::disconnect(copy, &QPushButton::clicked, m_form4, &TForm4::suiButton1Click);
-        connect(copy, &QPushButton::clicked, m_form4, [this] { runGuarded([this] { m_form4->suiButton1Click(); }); });
-    }
+    m_form4->setCommandRunner([this](const std::function<void()>& copy) { runGuarded(copy); });
 }
 
 void TForm1::resetTestSignals()

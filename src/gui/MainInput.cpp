@@ -1,9 +1,7 @@
-// Input section handlers: format choice, input levels, preset boxes, source
-// choices and MIC routing. A running test signal locks the format buttons
+// Input section handlers: format choice and MIC routing (the level sliders,
+// preset boxes and source choices are rows of the control table). A running test signal locks the format buttons
 // and the source and routing groups, but not the Format menu.
 #include "gui/Main.h"
-
-#include "core/readout.h"
 
 namespace {
 // Format number -> input_format code, and whether it sets the digital flag.
@@ -38,43 +36,6 @@ void TForm1::N81Click(QObject* sender)
     if (f < 0 || f >= tk770::format_count) return;
     chooseFormat(*this, f);
     sendUnit(tk770::UnitKind::input_selection);
-}
-
-void TForm1::suiTrackBar1Change(QObject* sender)
-{
-    if (refreshing) return;
-    const int f = tagOf(sender);
-    if (f < 0 || f >= tk770::format_count) return;
-    const int p = InputLevelSliders[f]->value();
-    m_image.input_level[f] = static_cast<std::uint8_t>(p);
-    InputLevelTexts[f]->setText(QString::fromUtf8(tk770::level_text(p).c_str()));
-    sendUnit(tk770::UnitKind::input_levels);
-}
-
-void TForm1::suiCheckBox1Click(QObject* sender)
-{
-    const int f = tagOf(sender);
-    if (f < 0 || f >= tk770::format_count) return;
-    if (PresetBoxes[f]->isChecked()) m_image.preset_flags |= BitMasks[f];
-    else m_image.preset_flags &= static_cast<std::uint8_t>(~BitMasks[f]);
-    // No refreshing guard: a refresh that changes a box sends the flags too.
-    sendUnit(tk770::UnitKind::preset_flags);
-}
-
-void TForm1::suiRadioGroup1Click(QObject*)
-{
-    if (m_image.test_signal_flags != 0) return;
-    m_image.nonsync_source = static_cast<std::uint8_t>(suiRadioGroup1->itemIndex());
-    sendUnit(tk770::UnitKind::input_selection);
-    formatDisplayRefresh();
-}
-
-void TForm1::suiRadioGroup2Click(QObject*)
-{
-    if (m_image.test_signal_flags != 0) return;
-    m_image.aux_source = static_cast<std::uint8_t>(suiRadioGroup2->itemIndex());
-    sendUnit(tk770::UnitKind::input_selection);
-    formatDisplayRefresh();
 }
 
 void TForm1::suiCheckGroup1Click(QObject*)

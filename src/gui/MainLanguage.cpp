@@ -12,7 +12,7 @@
 
 #include <QApplication>
 
-using gui::qs;
+using tk770::qs;
 
 namespace {
 
@@ -48,44 +48,44 @@ void TForm1::ApplyLanguage()
 {
     setWindowTitleFromName();
 
-    N1->setTitle(caption(1));
-    N2->setText(caption(2));
-    N3->setText(caption(3));
-    N4->setText(caption(4));
-    N5->setText(caption(5));
-    N21->setText(caption(6));
-    N20->setText(caption(7));
-    N6->setText(caption(8));
-    N25->setText(caption(115));
-    N27->setText(caption(116));
+    N1->setTitle(caption(tk770::pair_file_menu));
+    N2->setText(caption(tk770::pair_new_project));
+    N3->setText(caption(tk770::pair_open_project));
+    N4->setText(caption(tk770::pair_save_project));
+    N5->setText(caption(tk770::pair_save_project_as));
+    N21->setText(caption(tk770::pair_load_from_device));
+    N20->setText(caption(tk770::pair_download_to_device));
+    N6->setText(caption(tk770::pair_backup_to_ic_card));
+    N25->setText(caption(tk770::pair_save_to_device));
+    N27->setText(caption(tk770::pair_restart_device));
 
-    EQ1->setTitle(caption(9));
+    EQ1->setTitle(caption(tk770::pair_format_menu));
     QAction* formatItems[5] = {N81, N82, N7, N8, N9};
-    for (int f = 0; f < 5; ++f) formatItems[f]->setText(caption(10 + f));
-    EQ2->setTitle(caption(15));
-    EQ3->setText(caption(16));
-    N10->setTitle(caption(17));
-    N16->setTitle(caption(18));
-    N17->setText(caption(19));
-    N18->setText(caption(20));
-    IP1->setText(caption(21));
-    N11->setTitle(caption(22));
+    for (int f = 0; f < 5; ++f) formatItems[f]->setText(caption(tk770::pair_format_items + f));
+    EQ2->setTitle(caption(tk770::pair_eq_menu));
+    EQ3->setText(caption(tk770::pair_copy_eq));
+    N10->setTitle(caption(tk770::pair_communication_menu));
+    N16->setTitle(caption(tk770::pair_port_menu));
+    N17->setText(caption(tk770::pair_connect));
+    N18->setText(caption(tk770::pair_disconnect));
+    IP1->setText(caption(tk770::pair_network_settings));
+    N11->setTitle(caption(tk770::pair_power_on_menu));
     QAction* powerItems[6] = {N83, N84, N12, N13, N14, N15};
-    for (int i = 0; i < 6; ++i) powerItems[i]->setText(caption(23 + i));
-    N22->setText(caption(29));
-    N23->setTitle(caption(30));
+    for (int i = 0; i < 6; ++i) powerItems[i]->setText(caption(tk770::pair_power_on_items + i));
+    N22->setText(caption(tk770::pair_profile_menu));
+    N23->setTitle(caption(tk770::pair_language_menu));
 
-    suiSideChannel1->setCaption(caption(31));
-    for (QCheckBox* b : PresetBoxes) b->setText(caption(32));
+    suiSideChannel1->setCaption(caption(tk770::pair_input_panel_title));
+    for (QCheckBox* b : PresetBoxes) b->setText(caption(tk770::pair_preset));
     QLabel* groupTitles[5] = {StaticText42, StaticText41, StaticText44, StaticText46, StaticText48};
-    for (int f = 0; f < 5; ++f) groupTitles[f]->setText(caption(33 + f));
-    suiRadioGroup1->setItemText(0, caption(38));
-    suiRadioGroup1->setItemText(1, caption(39));
-    for (int i = 0; i < 3; ++i) suiRadioGroup2->setItemText(i, caption(38 + i));
-    suiCheckGroup1->item(0)->setText(caption(41));
-    suiCheckGroup1->item(1)->setText(caption(42));
+    for (int f = 0; f < 5; ++f) groupTitles[f]->setText(caption(tk770::pair_input_group_titles + f));
+    suiRadioGroup1->setItemText(0, caption(tk770::pair_source_items));
+    suiRadioGroup1->setItemText(1, caption(tk770::pair_source_items + 1));
+    for (int i = 0; i < 3; ++i) suiRadioGroup2->setItemText(i, caption(tk770::pair_source_items + i));
+    suiCheckGroup1->item(0)->setText(caption(tk770::pair_mic_center));
+    suiCheckGroup1->item(1)->setText(caption(tk770::pair_mic_surround));
 
-    suiSideChannel2->setCaption(caption(43));
+    suiSideChannel2->setCaption(caption(tk770::pair_output_panel_title));
     StaticText21->setText(caption(tk770::pair_output_channel_header));
     // Each polarity button names its own channel's state, as its red text
     // does; captioning all of them "normal" would contradict an inverted one.
@@ -93,35 +93,35 @@ void TForm1::ApplyLanguage()
         const bool inverted = (m_image.polarity_flags & BitMasks[ch]) != 0;
         PolarityButtons[ch]->setText(caption(inverted ? tk770::pair_polarity_inverted : tk770::pair_polarity_normal));
     }
-    for (QPushButton* b : MuteButtons) b->setText(caption(47));
+    for (QPushButton* b : MuteButtons) b->setText(caption(tk770::pair_mute));
     const QString signal = qs(tk770::signal_label(m_image.test_signal, Language));
     for (QCheckBox* b : TestSignalBoxes) b->setText(signal);
-    suiRadioGroup3->setItemText(0, caption(48));
-    suiRadioGroup3->setTitle(caption(49));
+    suiRadioGroup3->setItemText(0, caption(tk770::pair_first_signal));
+    suiRadioGroup3->setTitle(caption(tk770::pair_signal_generator));
 
-    for (int t = 0; t < 8; ++t) suiTabControl1->tabs()->setTabText(t, caption(50 + t));
-    suiCheckBox14->setText(caption(58));
-    suiButton22->setText(caption(59));
-    StaticText27->setText(caption(60));
-    StaticText28->setText(caption(61));
-    StaticText31->setText(caption(62));
-    StaticText32->setText(caption(63));
-    suiButton23->setText(caption(47));
-    StaticText29->setText(caption(64));
+    for (int t = 0; t < 8; ++t) suiTabControl1->tabs()->setTabText(t, caption(tk770::pair_channel_tabs + t));
+    suiCheckBox14->setText(caption(tk770::pair_page_test_signal));
+    suiButton22->setText(caption(tk770::pair_flat));
+    StaticText27->setText(caption(tk770::pair_bass));
+    StaticText28->setText(caption(tk770::pair_treble));
+    StaticText31->setText(caption(tk770::pair_bass_turnover));
+    StaticText32->setText(caption(tk770::pair_treble_turnover));
+    suiButton23->setText(caption(tk770::pair_mute));
+    StaticText29->setText(caption(tk770::pair_master_volume));
 
     // Renaming the items leaves the box's choice alone; selecting the stored
     // fade time again makes it show the new text of that same choice.
-    for (int i = 0; i < 10; ++i) ComboBox1->setItemText(i, caption(65 + i));
+    for (int i = 0; i < 10; ++i) ComboBox1->setItemText(i, caption(tk770::pair_fade_times + i));
     ComboBox1->setCurrentIndex(m_image.fade_time < ComboBox1->count() ? m_image.fade_time : -1);
 
-    // Captions the format buttons by source (pairs 33, 34, 75 to 80).
+    // Captions the format buttons by source.
     formatDisplayRefresh();
 
     for (TForm4* d : dialogsOf<TForm4>(this)) d->applyLanguage(Language);
     // Also drops the values from the device lines until the next decode.
     for (TForm5* d : dialogsOf<TForm5>(this)) d->applyLanguage(Language);
     for (TForm6* d : dialogsOf<TForm6>(this)) d->applyLanguage(Language);
-    suiCheckBox15->setText(caption(111));
-    suiRadioGroup4->setTitle(caption(112));
+    suiCheckBox15->setText(caption(tk770::pair_lowpass));
+    suiRadioGroup4->setTitle(caption(tk770::pair_lowpass_slope));
     for (TForm7* d : dialogsOf<TForm7>(this)) d->applyLanguage(Language);
 }

@@ -9,7 +9,9 @@
 
 #include "core/readout.h"
 
-using gui::qs;
+using tk770::FlagControl;
+using tk770::qs;
+using tk770::SliderControl;
 
 namespace {
 
@@ -40,16 +42,13 @@ void TForm1::formatDisplayRefresh()
     QPushButton* formatButtons[5] = {suiButton1, suiButton2, suiButton3, suiButton4, suiButton5};
     for (QPushButton* b : formatButtons) setFontColor(b, black);
 
-    suiButton3->setText(caption(m_image.nonsync_source != 0 ? 75 : 76));
-    switch (m_image.aux_source) {
-    case 0: suiButton4->setText(caption(77)); break;
-    case 1: suiButton4->setText(caption(78)); break;
-    case 2: suiButton4->setText(caption(79)); break;
-    default: break;  // an unknown source leaves the caption as it is
-    }
-    suiButton5->setText(caption(80));
-    suiButton1->setText(caption(33));
-    suiButton2->setText(caption(34));
+    suiButton3->setText(caption(m_image.nonsync_source != 0 ? tk770::pair_nonsync_source_on
+                                                            : tk770::pair_nonsync_source_off));
+    // An unknown source leaves the caption as it is.
+    if (m_image.aux_source < 3) suiButton4->setText(caption(tk770::pair_aux_sources + m_image.aux_source));
+    suiButton5->setText(caption(tk770::pair_mic_format_button));
+    suiButton1->setText(caption(tk770::pair_format_button_digital));
+    suiButton2->setText(caption(tk770::pair_format_button_analog));
 
     // Format code -> button and menu item. Code 0 is split by the
     // digital/analog byte; anything past 3 marks nothing.
@@ -73,8 +72,8 @@ void TForm1::formatDisplayRefresh()
     QAction* powerItems[6] = {N83, N84, N12, N13, N14, N15};
     if (m_image.power_on_format < 6) powerItems[m_image.power_on_format]->setChecked(true);
 
-    suiTrackBar14->setValue(m_image.master_volume);
-    StaticText30->setText(qs(tk770::level_text(m_image.master_volume)));
+    showSliderPosition(SliderControl::master_volume, 0, 0);
+    showSliderReadout(SliderControl::master_volume, 0, 0);
 
     // Selecting from code raises nothing (the handler is bound to the
     // operator's choice); a stored value past the list selects nothing.
@@ -83,10 +82,12 @@ void TForm1::formatDisplayRefresh()
 
 void TForm1::inputSectionRefresh()
 {
+    // No refreshing here: each level slider and preset box that moves runs
+    // its handler, which sends its unit.
     for (int f = 0; f < tk770::format_count; ++f) {
-        InputLevelTexts[f]->setText(qs(tk770::level_text(m_image.input_level[f])));
-        InputLevelSliders[f]->setValue(m_image.input_level[f]);
-        PresetBoxes[f]->setChecked((m_image.preset_flags & BitMasks[f]) != 0);
+        showSliderReadout(SliderControl::input_level, f, f);
+        showSliderPosition(SliderControl::input_level, f, f);
+        PresetBoxes[f]->setChecked(flagIsSet(FlagControl::preset, f));
     }
     suiCheckGroup1->setChecked(0, (m_image.mic_routing & 1) != 0);
     suiCheckGroup1->setChecked(1, (m_image.mic_routing & 2) != 0);
@@ -98,14 +99,14 @@ void TForm1::equaliserPageRefresh()
     if (c >= tk770::eq_channel_count) return;
     refreshing = 1;
     for (int b = 0; b < tk770::band_count; ++b) {
-        BandSliders[b]->setValue(60 - m_image.eq[c][b]);
-        BandTexts[b]->setText(qs(tk770::gain_text(m_image.eq[c][b])));
+        showSliderPosition(SliderControl::band, b, c, b);
+        showSliderReadout(SliderControl::band, b, c, b);
         ComputeSection(c, b, tk770::kind_band);
     }
     ComputeSection(c, 0, tk770::kind_bass_shelf);
     ComputeSection(c, 0, tk770::kind_treble_shelf);
     DrawResponse();
-    suiCheckBox14->setChecked((m_image.test_signal_flags & BitMasks[c]) != 0);
+    suiCheckBox14->setChecked(flagIsSet(FlagControl::page_test_signal, c));
 }
 
 void TForm1::toneRefresh()
@@ -113,15 +114,11 @@ void TForm1::toneRefresh()
     const int c = SelectedChannel;
     if (c >= tk770::eq_channel_count) return;
     refreshing = 1;
-    const tk770::ToneRecord& t = m_image.tone[c];
-    TrackBar2->setValue(60 - t.bass_gain);
-    Edit1->setText(qs(tk770::gain_text(t.bass_gain)));
-    TrackBar1->setValue(60 - t.treble_gain);
-    Edit2->setText(qs(tk770::gain_text(t.treble_gain)));
-    TrackBar3->setValue(t.bass_freq);
-    Edit3->setText(qs(tk770::bass_turnover_text(t.bass_freq)));
-    TrackBar32->setValue(t.treble_freq);
-    Edit31->setText(qs(tk770::treble_turnover_text(t.treble_freq)));
+    for (SliderControl tone : {SliderControl::bass_gain, SliderControl::treble_gain, SliderControl::bass_turnover,
+                               SliderControl::treble_turnover}) {
+        showSliderPosition(tone, 0, c);
+        showSliderReadout(tone, 0, c);
+    }
     ComputeSection(c, 0, tk770::kind_bass_shelf);
     ComputeSection(c, 0, tk770::kind_treble_shelf);
     DrawResponse();
@@ -131,39 +128,33 @@ void TForm1::outputRefresh()
 {
     refreshing = 1;
     for (int ch = 0; ch < tk770::channel_count; ++ch) {
-        OutputGainSliders[ch]->setValue(60 - m_image.output_gain[ch]);
-        OutputGainTexts[ch]->setText(qs(tk770::output_gain_text(m_image.output_gain[ch])));
-        DelaySliders[ch]->setValue(200 - m_image.output_delay[ch]);
-        DelayTexts[ch]->setText(qs(tk770::delay_text(m_image.output_delay[ch])));
+        showSliderPosition(SliderControl::output_gain, ch, ch);
+        showSliderReadout(SliderControl::output_gain, ch, ch);
+        showSliderPosition(SliderControl::output_delay, ch, ch);
+        showSliderReadout(SliderControl::output_delay, ch, ch);
         // Fixed Chinese captions here whatever the language; a click on the
         // button captions it from the table instead.
-        if (m_image.polarity_flags & BitMasks[ch]) {
+        if (flagIsSet(FlagControl::polarity, ch)) {
             PolarityButtons[ch]->setText(QString::fromUtf8(tk770::polarity_refresh_inverted.data()));
             setFontColor(PolarityButtons[ch], red);
         } else {
             PolarityButtons[ch]->setText(QString::fromUtf8(tk770::polarity_refresh_normal.data()));
             setFontColor(PolarityButtons[ch], black);
         }
-        setFontColor(MuteButtons[ch], (m_image.mute_flags & BitMasks[ch]) ? red : black);
+        setFontColor(MuteButtons[ch], flagIsSet(FlagControl::mute, ch) ? red : black);
     }
-    setFontColor(suiButton23, (m_image.master_mute & 1) ? red : black);
+    setFontColor(suiButton23, flagIsSet(FlagControl::master_mute, 0) ? red : black);
 }
 
 void TForm1::subwooferPageRefresh()
 {
     if (SelectedChannel != 7) return;
     refreshing = 1;
-    TrackBar31->setValue(30 - m_image.sw_filter[0].cut);
-    TrackBar35->setValue(30 - m_image.sw_filter[1].cut);
-    TrackBar33->setValue(m_image.sw_filter[0].fc);
-    TrackBar37->setValue(m_image.sw_filter[1].fc);
-    TrackBar34->setValue(m_image.sw_filter[0].q);
-    TrackBar36->setValue(m_image.sw_filter[1].q);
-    for (int s = 0; s < 2; ++s) {
-        SubFcTexts[s]->setText(qs(tk770::frequency_text(m_image.sw_filter[s].fc)));
-        SubCutTexts[s]->setText(qs(tk770::gain_text(m_image.sw_filter[s].cut)));
-        SubQTexts[s]->setText(qs(tk770::q_text(m_image.sw_filter[s].q)));
-    }
+    for (SliderControl section : {SliderControl::sw_cut, SliderControl::sw_frequency, SliderControl::sw_q})
+        for (int s = 0; s < 2; ++s) showSliderPosition(section, s, s);
+    for (int s = 0; s < 2; ++s)
+        for (SliderControl section : {SliderControl::sw_frequency, SliderControl::sw_cut, SliderControl::sw_q})
+            showSliderReadout(section, s, s);
     if (m_image.sw_lpf_mode != 0) {
         suiCheckBox15->setChecked(true);
         // A slope past the list leaves the selection as it is.
@@ -172,13 +163,13 @@ void TForm1::subwooferPageRefresh()
         suiCheckBox15->setChecked(false);
         suiRadioGroup4->setItemIndex(0);
     }
-    TrackBar3->setValue(m_image.sw_lpf_freq);
+    showSliderPosition(SliderControl::sw_lowpass_frequency, 0, 0);
     ComputeSection(0, 0, tk770::kind_sw_peaking);
     ComputeSection(0, 1, tk770::kind_sw_peaking);
     for (int stage = 2; stage <= 5; ++stage) ComputeSection(0, stage, tk770::kind_sw_lowpass);
     DrawResponse();
-    suiCheckBox14->setChecked((m_image.test_signal_flags & BitMasks[7]) != 0);
-    Edit3->setText(qs(tk770::bass_turnover_text(m_image.sw_lpf_freq)));
+    suiCheckBox14->setChecked(flagIsSet(FlagControl::page_test_signal, 7));
+    showSliderReadout(SliderControl::sw_lowpass_frequency, 0, 0);
 }
 
 void TForm1::suiTabControl1Change(QObject*)

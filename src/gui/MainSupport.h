@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace gui {
+namespace tk770 {
 
 // Core texts are UTF-8; widgets take QString.
 inline QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
@@ -26,4 +26,4 @@ private:
     int& m_flag;
 };
 
-}  // namespace gui
+}  // namespace tk770

@@ -16,14 +16,14 @@ namespace {
 // A field holds its text and a terminating zero.
 constexpr std::size_t maxTextBytes = tk770::profile_text_size - 1;
 
-constexpr int titlePair = 90;
-constexpr int firstFieldLabelPair = 91;
-constexpr int theatreHeadingPair = 99;
-constexpr int deviceHeadingPair = 100;
-constexpr int modelLinePair = 101;
-constexpr int serialLinePair = 102;
-constexpr int versionLinePair = 103;
-constexpr int dateLinePair = 104;
+constexpr int titlePair = tk770::pair_profile_title;
+constexpr int firstFieldLabelPair = tk770::pair_profile_field_labels;
+constexpr int theatreHeadingPair = tk770::pair_theater_heading;
+constexpr int deviceHeadingPair = tk770::pair_device_heading;
+constexpr int modelLinePair = tk770::pair_device_model_line;
+constexpr int serialLinePair = tk770::pair_device_serial_line;
+constexpr int versionLinePair = tk770::pair_firmware_version_line;
+constexpr int dateLinePair = tk770::pair_firmware_date_line;
 
 const char* const designFieldLabels[tk770::profile_text_count] = {
     "数字播放器1：", "数字播放器2：", "电影院名称：", "电影厅名称：",
@@ -104,7 +104,7 @@ TForm5::TForm5(tk770::ParameterImage& image, QWidget* parent) : QDialog(parent),
 
 void TForm5::showDialog()
 {
-    tk770gui::showModeless(this);
+    tk770::showModeless(this);
 }
 
 void TForm5::editChange(int field)
@@ -147,7 +147,7 @@ void TForm5::decodeDeviceInformation()
 
 void TForm5::applyLanguage(int language)
 {
-    using tk770gui::captionText;
+    using tk770::captionText;
     setWindowTitle(captionText(titlePair, language));
     m_staticText1->setText(captionText(theatreHeadingPair, language));
     for (int i = 0; i < tk770::profile_text_count; ++i)

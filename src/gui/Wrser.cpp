@@ -22,7 +22,7 @@ TForm8::TForm8(tk770::DeviceSequences* sequences, QWidget* parent) : QDialog(par
     m_edit1->setObjectName(QStringLiteral("Edit1"));
     m_edit1->setGeometry(24, 44, 250, 21);
     m_edit1->setMaxLength(tk770::serial_number_size);
-    connect(m_edit1, &QLineEdit::textChanged, this, [this] { tk770gui::markRefused(m_edit1, false); });
+    connect(m_edit1, &QLineEdit::textChanged, this, [this] { tk770::markRefused(m_edit1, false); });
 
     m_button1 = new QPushButton(QStringLiteral("写入设备"), this);
     m_button1->setObjectName(QStringLiteral("Button1"));
@@ -32,7 +32,7 @@ TForm8::TForm8(tk770::DeviceSequences* sequences, QWidget* parent) : QDialog(par
 
 void TForm8::showDialog()
 {
-    tk770gui::showModeless(this);
+    tk770::showModeless(this);
 }
 
 void TForm8::Button1Click()
@@ -43,7 +43,7 @@ void TForm8::Button1Click()
     // than cut in the middle of a character.
     const auto bytes = tk770::utf8_to_cp936_field(m_edit1->text().toStdString(), tk770::serial_number_size);
     if (!bytes || bytes->truncated) {
-        tk770gui::markRefused(m_edit1, true);
+        tk770::markRefused(m_edit1, true);
         return;
     }
     if (m_sequences) m_sequences->store_serial_number(bytes->bytes);

@@ -175,3 +175,81 @@ TEST(DeviceLinePrefixes, EndInTheBlanksThatLineTheValuesUp)
 }
 
 }  // namespace
+
+namespace {
+
+// A name that points at the wrong pair captions a control with another
+// control's text; the English texts tell the pairs apart.
+struct NamedPair {
+    const char* name;
+    int pair;
+    std::string_view english;
+};
+
+void PrintTo(const NamedPair& c, std::ostream* os) { *os << c.name; }
+
+class CaptionPairName : public testing::TestWithParam<NamedPair> {};
+
+TEST_P(CaptionPairName, PointsAtItsControlsText)
+{
+    EXPECT_EQ(caption(GetParam().pair, language_english), GetParam().english);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, CaptionPairName,
+    testing::Values(NamedPair{"save_project_as", pair_save_project_as, "Save as..."},
+                    NamedPair{"save_to_device", pair_save_to_device, "Save To TK770"},
+                    NamedPair{"restart_device", pair_restart_device, "Restart TK770"},
+                    NamedPair{"format_items", pair_format_items, "Ext Digital 8CH"},
+                    NamedPair{"power_on_items_last", pair_power_on_items + 5, "Last Selected"},
+                    NamedPair{"language_menu", pair_language_menu, "Language"},
+                    NamedPair{"input_group_titles_mic", pair_input_group_titles + 4, "MIC"},
+                    NamedPair{"source_items_optical", pair_source_items + 2, "OPT"},
+                    NamedPair{"mic_surround", pair_mic_surround, "Surr"},
+                    NamedPair{"nonsync_source_on", pair_nonsync_source_on, "NON/SYNC COAX"},
+                    NamedPair{"nonsync_source_off", pair_nonsync_source_off, "NON/SYNC ANA"},
+                    NamedPair{"aux_sources_optical", pair_aux_sources + 2, "AUX Digi OPT"},
+                    NamedPair{"mute", pair_mute, " Mute "},
+                    NamedPair{"channel_tabs_sw", pair_channel_tabs + 7, "Subwoofer"},
+                    NamedPair{"page_test_signal", pair_page_test_signal, "Pink Noise"},
+                    NamedPair{"master_volume", pair_master_volume, "Main Fader"},
+                    NamedPair{"fade_times_last", pair_fade_times + 9, "Fade Time 10S"},
+                    NamedPair{"lowpass_slope", pair_lowpass_slope, "dB/Oct"},
+                    NamedPair{"eq_copy_title", pair_eq_copy_title, "Copy EQ Settings"},
+                    NamedPair{"profile_field_labels_last", pair_profile_field_labels + 7, "Comments:"},
+                    NamedPair{"firmware_date_line", pair_firmware_date_line, "Firmware Date:"},
+                    NamedPair{"network_save", pair_network_save, "Save"},
+                    NamedPair{"device_ip_ok", pair_device_ip_ok, "OK"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The start-up texts are their pair's Chinese text but for blanks and the
+// colon: anything more would be a different caption, not a spelling of it.
+TEST(StartupTexts, DifferFromTheirPairOnlyInBlanksAndColons)
+{
+    const std::pair<std::string_view, int> texts[] = {
+        {startup_save_project_as, pair_save_project_as},   {startup_eq_menu, pair_eq_menu},
+        {startup_communication_menu, pair_communication_menu}, {startup_power_on_menu, pair_power_on_menu},
+        {startup_back_left_tab, pair_channel_tabs + 5},    {startup_back_right_tab, pair_channel_tabs + 6},
+        {startup_channel_mute, pair_mute},                 {startup_master_mute, pair_mute},
+        {startup_flat, pair_flat},                         {startup_master_volume, pair_master_volume},
+        {startup_eq_copy_back_right, pair_eq_copy_channels + 6}};
+    auto bare = [](std::string_view s) {
+        std::string out;
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            if (s[i] == ' ') continue;
+            if (s.substr(i, 3) == "：") {
+                i += 2;
+                continue;
+            }
+            out += s[i];
+        }
+        return out;
+    };
+    for (const auto& [text, pair] : texts) {
+        const std::string_view table = caption(pair, language_chinese);
+        EXPECT_NE(text, table) << pair;
+        EXPECT_EQ(bare(text), bare(table)) << pair;
+    }
+}
+
+}  // namespace
