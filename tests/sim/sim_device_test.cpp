@@ -1,4 +1,5 @@
 // The simulated processor without sockets: memory, answers, framers, faults.
+#include "core/frame_reader.h"
 #include "sim/sim_device.h"
 
 #include <gtest/gtest.h>
@@ -304,7 +305,7 @@ TEST(SimFrameReader, FramesSplitAnywhereComeOutWhole)
             }
             EXPECT_EQ(frames, (std::vector<Bytes>{a, b}));
             EXPECT_EQ(reader.buffered(), 0u);
-            EXPECT_TRUE(reader.takeDropped().empty());
+            EXPECT_TRUE(reader.take_dropped().empty());
         }
     }
 }
@@ -332,7 +333,7 @@ TEST(SimFrameReader, SerialResynchronisesOnTheNextLeadByte)
         FrameReader reader(Framing::serial);
         reader.feed(concat({c.garbage, good, write}));
         EXPECT_EQ(drain(reader), (std::vector<Bytes>{good, write}));
-        EXPECT_EQ(reader.takeDropped(), c.garbage);
+        EXPECT_EQ(reader.take_dropped(), c.garbage);
         EXPECT_EQ(reader.buffered(), 0u);
     }
 }
@@ -348,7 +349,7 @@ TEST(SimFrameReader, TcpDropsWhatItCannotFrame)
         FrameReader reader(Framing::tcp);
         reader.feed(concat({bad_sum, good}));
         EXPECT_EQ(drain(reader), std::vector<Bytes>{good});
-        EXPECT_EQ(reader.takeDropped(), bad_sum);
+        EXPECT_EQ(reader.take_dropped(), bad_sum);
     }
     {
         SCOPED_TRACE("an unknown command takes everything buffered");
@@ -356,7 +357,7 @@ TEST(SimFrameReader, TcpDropsWhatItCannotFrame)
         const Bytes garbage = concat({hex("7F 00 00 00 01"), good});
         reader.feed(garbage);
         EXPECT_TRUE(drain(reader).empty());
-        EXPECT_EQ(reader.takeDropped(), garbage);
+        EXPECT_EQ(reader.take_dropped(), garbage);
         reader.feed(good);  // the stream recovers with the next segment
         EXPECT_EQ(drain(reader), std::vector<Bytes>{good});
     }
@@ -375,8 +376,8 @@ TEST(SimFrameReader, DiscardPartialForgetsAnUnfinishedFrame)
     FrameReader reader(Framing::serial);
     reader.feed(hex("CA 06 00 10 00 20 01 02"));  // waits for 32 data bytes that never come
     EXPECT_FALSE(reader.next());
-    reader.discardPartial();
-    EXPECT_EQ(reader.takeDropped().size(), 8u);
+    reader.discard_partial();
+    EXPECT_EQ(reader.take_dropped().size(), 8u);
     reader.feed(good);
     EXPECT_EQ(drain(reader), std::vector<Bytes>{good});
 }
