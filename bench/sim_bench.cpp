@@ -1,5 +1,6 @@
 // How fast the simulated processor answers, and how closely --line-rate
 // holds the serial line to 3840 bytes per second.
+#include "core/frame_reader.h"
 #include "sim/sim_device.h"
 
 #include <benchmark/benchmark.h>
@@ -56,7 +57,7 @@ void BM_FrameReaderPieces(benchmark::State& state)
             reader.feed(std::span(stream).subspan(at, std::min<std::size_t>(5, stream.size() - at)));
             while (reader.next()) ++frames;
         }
-        reader.takeDropped();
+        reader.take_dropped();
         benchmark::DoNotOptimize(frames);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));

@@ -1,9 +1,10 @@
 // Any bytes on the simulator's serial line and TCP port. The first byte
 // sets the size of the pieces the stream arrives in. For both framings:
-// every byte fed ends up in exactly one of a frame, the dropped bytes or the
-// buffer; every frame handed out is a valid request and gets the answer its
-// header calls for; a frame the device refuses gets no answer and changes
-// no memory.
+// every byte fed ends up in exactly one of a frame, the dropped bytes, the
+// buffer or the bytes refused for want of room; every frame handed out is a
+// valid request and gets the answer its header calls for; a frame the device
+// refuses gets no answer and changes no memory.
+#include "core/frame_reader.h"
 #include "sim/sim_device.h"
 #include "fuzz_check.h"
 
@@ -32,22 +33,27 @@ void run_stream(Framing framing, std::size_t piece, std::span<const std::uint8_t
     FrameReader reader(framing);
     std::size_t framed = 0;
     std::size_t dropped = 0;
+    std::size_t refused = 0;
     for (std::size_t pos = 0; pos < stream.size(); pos += piece) {
-        reader.feed(stream.subspan(pos, std::min(piece, stream.size() - pos)));
+        const auto chunk = stream.subspan(pos, std::min(piece, stream.size() - pos));
+        const bool fits = reader.buffered() + chunk.size() <= reader.capacity();
+        FUZZ_CHECK(reader.feed(chunk) == fits);
+        if (!fits) refused += chunk.size();
         while (auto frame = reader.next()) {
             framed += frame->size();
             const auto outcome = device.handle(framing, *frame);
             check_answer(framing, *frame, outcome);
             if (outcome.restart) device.restart();
         }
-        dropped += reader.takeDropped().size();
+        dropped += reader.take_dropped().size();
         const std::size_t fed = std::min(pos + piece, stream.size());
-        FUZZ_CHECK(framed + dropped + reader.buffered() == fed);
+        FUZZ_CHECK(framed + dropped + refused + reader.buffered() == fed);
+        FUZZ_CHECK(reader.buffered() <= reader.capacity());
     }
-    reader.discardPartial();
-    dropped += reader.takeDropped().size();
+    reader.discard_partial();
+    dropped += reader.take_dropped().size();
     FUZZ_CHECK(reader.buffered() == 0);
-    FUZZ_CHECK(framed + dropped == stream.size());
+    FUZZ_CHECK(framed + dropped + refused == stream.size());
 }
 
 void run_whole(Framing framing, std::span<const std::uint8_t> frame)

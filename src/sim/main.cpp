@@ -45,7 +45,7 @@ int main(int argc, char** argv)
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
         std::puts("Usage: tk770-sim [--tcp HOST:PORT] [--pty PATH] [--state FILE] [--line-rate]\n"
-                  "                 [--restart-ms N] [--fault SPEC]... [-v]\n"
+                  "                 [--restart-ms N] [--idle-ms N] [--fault SPEC]... [-v]\n"
                   "Faults: no-reply:N bad-checksum:N short:N surplus:N delay:MS close:N");
         return 0;
     }

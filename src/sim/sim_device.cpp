@@ -112,63 +112,6 @@ void SimDevice::loadNonvolatile(const SimMemory& memory)
     m_working = memory;
 }
 
-// -------------------------------------------------------------- FrameReader
-
-void FrameReader::feed(std::span<const std::uint8_t> bytes)
-{
-    m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
-}
-
-void FrameReader::drop(std::size_t count)
-{
-    count = std::min(count, m_buffer.size());
-    m_dropped.insert(m_dropped.end(), m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(count));
-    m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(count));
-}
-
-std::optional<std::vector<std::uint8_t>> FrameReader::next()
-{
-    const bool serial = m_framing == Framing::serial;
-    for (;;) {
-        if (serial) {
-            const auto lead = std::find(m_buffer.begin(), m_buffer.end(), serial_lead_byte);
-            drop(static_cast<std::size_t>(lead - m_buffer.begin()));
-        }
-        const auto extent = request_extent(m_framing, m_buffer);
-        if (!extent) return std::nullopt;
-        if (*extent == 0) {
-            // Without a lead byte there is no telling where the next frame
-            // would start after garbage, so TCP gives up on everything it holds.
-            drop(serial ? 1 : m_buffer.size());
-            continue;
-        }
-        if (m_buffer.size() < *extent) return std::nullopt;
-
-        std::vector<std::uint8_t> frame(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(*extent));
-        Request request;
-        const auto error = parse_request(m_framing, frame, request);
-        if (error == FrameError::none) {
-            m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(*extent));
-            return frame;
-        }
-        // A bad sum means the extent cannot be trusted either: on serial a
-        // real frame may start inside it.
-        drop(serial && error == FrameError::bad_checksum ? 1 : *extent);
-    }
-}
-
-std::vector<std::uint8_t> FrameReader::takeDropped()
-{
-    std::vector<std::uint8_t> out;
-    out.swap(m_dropped);
-    return out;
-}
-
-void FrameReader::discardPartial()
-{
-    drop(m_buffer.size());
-}
-
 // ------------------------------------------------------------ FaultInjector
 
 namespace {

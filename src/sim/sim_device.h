@@ -1,8 +1,8 @@
 // The simulated processor without any I/O: its three memories, the answer to
-// one request frame, the stream framers that cut frames out of a byte stream,
-// and the fault injector. The Qt shell (SimServer) feeds bytes in and sends
-// the replies out; everything that decides *what* is sent lives here so it
-// can be tested without sockets or timers.
+// one request frame and the fault injector. The Qt shell (SimServer on top of
+// the link's ProcessorServer) feeds frames in and sends the replies out;
+// everything that decides *what* is sent lives here so it can be tested
+// without sockets or timers.
 #pragma once
 
 #include "core/frame.h"
@@ -57,34 +57,6 @@ private:
     SimMemory m_working{};
     SimMemory m_nonvolatile{};
     SimMemory m_icCard{};  // an empty card until the first backup
-};
-
-// Cuts request frames out of a byte stream that arrives in arbitrary pieces.
-// Serial: bytes before a lead byte are dropped; a frame that turns out bad is
-// dropped one lead byte at a time so a real frame hidden behind it is found.
-// TCP: there is no lead byte, so a frame whose extent cannot be known (an
-// unknown command, an impossible length) takes everything buffered with it.
-class FrameReader {
-public:
-    explicit FrameReader(Framing framing) : m_framing(framing) {}
-
-    void feed(std::span<const std::uint8_t> bytes);
-    // The next valid request frame, if one is complete.
-    std::optional<std::vector<std::uint8_t>> next();
-    // Bytes thrown away since the last call.
-    std::vector<std::uint8_t> takeDropped();
-    // Forget a partial frame (the line went idle, the client went away).
-    void discardPartial();
-
-    std::size_t buffered() const { return m_buffer.size(); }
-    Framing framing() const { return m_framing; }
-
-private:
-    void drop(std::size_t count);
-
-    Framing m_framing;
-    std::vector<std::uint8_t> m_buffer;
-    std::vector<std::uint8_t> m_dropped;
 };
 
 enum class FaultKind { no_reply, bad_checksum, short_reply, surplus, delay, close };

@@ -1,26 +1,20 @@
-// The simulator's I/O shell: a TCP listener (one client at a time), a
-// pseudo-terminal standing in for the serial line, the state file, line-rate
-// pacing and the timers that hold replies back. What to answer is decided by
-// SimDevice and FaultInjector; this class only moves bytes and keeps time.
+// The simulator on top of the link's processor server: the options, the
+// state file, the simulated device and its faults, and the -v trace. The
+// server listens, frames requests and keeps the limits; this class decides
+// what is answered and when, through SimDevice and FaultInjector.
 #pragma once
 
+#include "link/processor_server.h"
 #include "sim/sim_device.h"
 
-#include <QByteArray>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 #include <vector>
-
-class QSocketNotifier;
-class QTcpServer;
-class QTcpSocket;
-class QTimer;
 
 namespace tk770 {
 
@@ -32,6 +26,7 @@ struct SimOptions {
     QString stateFile;
     bool lineRate = false;
     int restartMs = 300;
+    int idleMs = 10000;     // a silent TCP client gives way to a waiting one
     std::vector<Fault> faults;
     bool verbose = false;
 };
@@ -42,7 +37,7 @@ std::optional<SimOptions> parseSimArguments(const QStringList& arguments, QStrin
 
 inline constexpr int line_rate_bytes_per_second = 3840;
 
-class SimServer : public QObject {
+class SimServer : public QObject, private ProcessorResponder {
     Q_OBJECT
 public:
     explicit SimServer(SimOptions options, QObject* parent = nullptr);
@@ -55,58 +50,23 @@ public:
     QStringList announcement() const;
 
     quint16 tcpPort() const;
-    QString ptyName() const { return m_ptyName; }
+    QString ptyName() const;
     const SimDevice& device() const { return m_device; }
 
 private:
-    struct Channel {
-        explicit Channel(Framing framing) : reader(framing) {}
-        FrameReader reader;
-        bool busy = false;          // a reply is being held back
-        quint64 generation = 0;     // bumped when the peer goes away
-    };
+    void processRequest(const ClientRef& client, Framing framing, std::span<const std::uint8_t> frame) override;
+    void bytesDropped(const ClientRef& client, std::span<const std::uint8_t> bytes) override;
 
     bool loadState(QString& error);
     void saveState();
-    bool openPty(QString& error);
-    void closePty();
-
-    void acceptNext();
-    void onTcpReadyRead();
-    void onTcpDisconnected();
-    void closeClient();
-
-    void onPtyReadable();
-    void onPtyWritable();
-    void onPaceTick();
-    void writePty(std::size_t limit);
-
-    void pump(Channel& channel);
-    void send(Channel& channel, const std::vector<std::uint8_t>& reply);
+    void send(const ClientRef& client, const std::vector<std::uint8_t>& reply);
     void trace(const char* tag, std::span<const std::uint8_t> bytes) const;
-    void traceDropped(Channel& channel) const;
 
     SimOptions m_options;
     SimDevice m_device;
     FaultInjector m_faults;
-
-    QTcpServer* m_server = nullptr;
-    QPointer<QTcpSocket> m_client;
-    Channel m_tcp{Framing::tcp};
-
-    int m_master = -1;
-    int m_slave = -1;   // held open so the master never sees a hang-up between clients
-    QString m_ptyName;
-    bool m_linkCreated = false;
-    QSocketNotifier* m_ptyRead = nullptr;
-    QSocketNotifier* m_ptyWrite = nullptr;
-    QTimer* m_ptyIdle = nullptr;
-    Channel m_pty{Framing::serial};
-    QByteArray m_ptyOut;
-
-    QTimer* m_paceTimer = nullptr;
-    QElapsedTimer m_paceClock;
-    qint64 m_paceSent = 0;
+    // Declared last: it goes first, before the device it answers from.
+    std::unique_ptr<ProcessorServer> m_server;
 };
 
 }  // namespace tk770

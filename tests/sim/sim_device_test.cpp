@@ -1,4 +1,5 @@
 // The simulated processor without sockets: memory, answers, framers, faults.
+#include "core/frame_reader.h"
 #include "sim/sim_device.h"
 
 #include <gtest/gtest.h>
@@ -304,7 +305,7 @@ TEST(SimFrameReader, FramesSplitAnywhereComeOutWhole)
             }
             EXPECT_EQ(frames, (std::vector<Bytes>{a, b}));
             EXPECT_EQ(reader.buffered(), 0u);
-            EXPECT_TRUE(reader.takeDropped().empty());
+            EXPECT_TRUE(reader.take_dropped().empty());
         }
     }
 }
@@ -332,7 +333,7 @@ TEST(SimFrameReader, SerialResynchronisesOnTheNextLeadByte)
         FrameReader reader(Framing::serial);
         reader.feed(concat({c.garbage, good, write}));
         EXPECT_EQ(drain(reader), (std::vector<Bytes>{good, write}));
-        EXPECT_EQ(reader.takeDropped(), c.garbage);
+        EXPECT_EQ(reader.take_dropped(), c.garbage);
         EXPECT_EQ(reader.buffered(), 0u);
     }
 }
@@ -348,7 +349,7 @@ TEST(SimFrameReader, TcpDropsWhatItCannotFrame)
         FrameReader reader(Framing::tcp);
         reader.feed(concat({bad_sum, good}));
         EXPECT_EQ(drain(reader), std::vector<Bytes>{good});
-        EXPECT_EQ(reader.takeDropped(), bad_sum);
+        EXPECT_EQ(reader.take_dropped(), bad_sum);
     }
     {
         SCOPED_TRACE("an unknown command takes everything buffered");
@@ -356,7 +357,7 @@ TEST(SimFrameReader, TcpDropsWhatItCannotFrame)
         const Bytes garbage = concat({hex("7F 00 00 00 01"), good});
         reader.feed(garbage);
         EXPECT_TRUE(drain(reader).empty());
-        EXPECT_EQ(reader.takeDropped(), garbage);
+        EXPECT_EQ(reader.take_dropped(), garbage);
         reader.feed(good);  // the stream recovers with the next segment
         EXPECT_EQ(drain(reader), std::vector<Bytes>{good});
     }
@@ -375,10 +376,54 @@ TEST(SimFrameReader, DiscardPartialForgetsAnUnfinishedFrame)
     FrameReader reader(Framing::serial);
     reader.feed(hex("CA 06 00 10 00 20 01 02"));  // waits for 32 data bytes that never come
     EXPECT_FALSE(reader.next());
-    reader.discardPartial();
-    EXPECT_EQ(reader.takeDropped().size(), 8u);
+    reader.discard_partial();
+    EXPECT_EQ(reader.take_dropped().size(), 8u);
     reader.feed(good);
     EXPECT_EQ(drain(reader), std::vector<Bytes>{good});
+}
+
+TEST(SimFrameReader, BoundedBufferRefusesWhatDoesNotFitAndTakesItOnceFramesAreOut)
+{
+    const Bytes frame = request(Framing::tcp, 0x03, 0, 36);  // 6 bytes
+    FrameReader reader(Framing::tcp, 16);
+    EXPECT_TRUE(reader.feed(concat({frame, frame})));
+    EXPECT_FALSE(reader.feed(frame)) << "18 bytes in a 16-byte buffer";
+    EXPECT_EQ(reader.buffered(), 12u) << "a refused piece is not taken in part";
+    EXPECT_EQ(reader.free_space(), 4u);
+    EXPECT_EQ(drain(reader), (std::vector<Bytes>{frame, frame}));
+    EXPECT_TRUE(reader.feed(concat({frame, frame})));
+    EXPECT_EQ(drain(reader), (std::vector<Bytes>{frame, frame}));
+    EXPECT_TRUE(reader.take_dropped().empty());
+}
+
+TEST(SimFrameReader, LongStreamThroughASmallBufferComesOutWholeAndInOrder)
+{
+    // Frames are consumed from the front while the rest stays put; the
+    // buffer is compacted now and then. Neither may lose, repeat or reorder
+    // a byte, whatever the piece size.
+    for (const auto framing : {Framing::serial, Framing::tcp}) {
+        std::vector<Bytes> sent;
+        Bytes stream;
+        for (int i = 0; i < 500; ++i) {
+            sent.push_back(i % 3 == 0 ? request(framing, 0x06, i, 3, {Bytes::value_type(i), 0xCA, 0x03})
+                                      : request(framing, 0x03, i, 1 + i % 40));
+            stream.insert(stream.end(), sent.back().begin(), sent.back().end());
+        }
+        for (const std::size_t piece : {1u, 7u, 13u, 32u}) {
+            SCOPED_TRACE(name(framing) + ", pieces of " + std::to_string(piece));
+            FrameReader reader(framing, 48);  // a partial frame (at most 9 bytes) plus a piece
+            std::vector<Bytes> frames;
+            for (std::size_t at = 0; at < stream.size(); at += piece) {
+                const auto end = std::min(stream.size(), at + piece);
+                ASSERT_TRUE(reader.feed(std::span(stream).subspan(at, end - at)));
+                for (auto& f : drain(reader)) frames.push_back(f);
+                ASSERT_LE(reader.buffered(), reader.capacity());
+            }
+            EXPECT_EQ(frames, sent);
+            EXPECT_EQ(reader.buffered(), 0u);
+            EXPECT_TRUE(reader.take_dropped().empty());
+        }
+    }
 }
 
 // ------------------------------------------------------------ faults

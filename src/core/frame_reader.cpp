@@ -1,0 +1,85 @@
+#include "core/frame_reader.h"
+
+#include <algorithm>
+
+namespace tk770 {
+
+FrameReader::FrameReader(Framing framing, std::size_t capacity) : m_framing(framing), m_capacity(capacity) {}
+
+std::span<const std::uint8_t> FrameReader::pending() const
+{
+    return std::span<const std::uint8_t>(m_buffer).subspan(m_start);
+}
+
+bool FrameReader::feed(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.size() > free_space()) return false;
+    if (m_start > 0 && m_start * 2 >= m_buffer.size()) {
+        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start));
+        m_start = 0;
+    }
+    m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+    return true;
+}
+
+void FrameReader::drop(std::size_t count)
+{
+    count = std::min(count, buffered());
+    const auto first = m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start);
+    m_dropped.insert(m_dropped.end(), first, first + static_cast<std::ptrdiff_t>(count));
+    m_start += count;
+}
+
+std::optional<std::vector<std::uint8_t>> FrameReader::next()
+{
+    const bool serial = m_framing == Framing::serial;
+    for (;;) {
+        if (serial) {
+            const auto bytes = pending();
+            const auto lead = std::find(bytes.begin(), bytes.end(), serial_lead_byte);
+            drop(static_cast<std::size_t>(lead - bytes.begin()));
+        }
+        const auto bytes = pending();
+        const auto extent = request_extent(m_framing, bytes);
+        if (!extent) return std::nullopt;
+        if (*extent == 0) {
+            // Without a lead byte there is no telling where the next frame
+            // would start after garbage, so TCP gives up on everything it holds.
+            drop(serial ? 1 : bytes.size());
+            continue;
+        }
+        if (bytes.size() < *extent) return std::nullopt;
+
+        const auto frame = bytes.first(*extent);
+        Request request;
+        const auto error = parse_request(m_framing, frame, request);
+        if (error == FrameError::none) {
+            std::vector<std::uint8_t> out(frame.begin(), frame.end());
+            m_start += *extent;
+            if (m_start == m_buffer.size()) {
+                m_buffer.clear();
+                m_start = 0;
+            }
+            return out;
+        }
+        // A bad sum means the extent cannot be trusted either: on serial a
+        // real frame may start inside it.
+        drop(serial && error == FrameError::bad_checksum ? 1 : *extent);
+    }
+}
+
+std::vector<std::uint8_t> FrameReader::take_dropped()
+{
+    std::vector<std::uint8_t> out;
+    out.swap(m_dropped);
+    return out;
+}
+
+void FrameReader::discard_partial()
+{
+    drop(buffered());
+    m_buffer.clear();
+    m_start = 0;
+}
+
+}  // namespace tk770
