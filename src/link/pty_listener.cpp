@@ -79,7 +79,8 @@ bool PtyListener::open(const QString& linkPath, QString& error)
             ::unlink(path.constData());
         }
         if (::symlink(name, path.constData()) != 0) {
-            error = errnoText("symlink");
+            error = QStringLiteral("cannot make %1 a link to the terminal: %2")
+                        .arg(linkPath, QString::fromLocal8Bit(std::strerror(errno)));
             return false;
         }
         m_linkPath = linkPath;

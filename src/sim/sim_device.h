@@ -46,6 +46,9 @@ public:
 
     // Boot from a saved non-volatile copy (the state file).
     void loadNonvolatile(const SimMemory& memory);
+    // Puts the non-volatile copy back, working memory untouched (a save
+    // that could not be persisted).
+    void setNonvolatile(const SimMemory& memory) { m_nonvolatile = memory; }
 
     const SimMemory& working() const { return m_working; }
     const SimMemory& nonvolatile() const { return m_nonvolatile; }

@@ -1,9 +1,10 @@
 #include "sim/sim_server.h"
 
+#include "core/file_output.h"
+
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTimer>
 
 #include <cstdio>
@@ -149,16 +150,36 @@ QString SimServer::ptyName() const
 
 bool SimServer::loadState(QString& error)
 {
-    if (m_options.stateFile.isEmpty() || !QFileInfo::exists(m_options.stateFile)) return true;
+    if (m_options.stateFile.isEmpty()) return true;
+    // Found out now, not when a client's save is already acknowledged: the
+    // file must be one we may replace (a regular file we can write, or a
+    // new name in a folder we can write).
+    const std::string path = QFile::encodeName(m_options.stateFile).toStdString();
+    if (const auto problem = output_target_problem(path); !problem.empty()) {
+        error = QStringLiteral("state file %1: %2").arg(m_options.stateFile, QString::fromStdString(problem));
+        return false;
+    }
+    if (!QFileInfo::exists(m_options.stateFile)) {
+        OutputFiles probe;  // staged and never committed: nothing stays behind
+        if (!probe.stage(path, m_device.nonvolatile())) {
+            error = QStringLiteral("state file %1").arg(QString::fromStdString(probe.error()));
+            return false;
+        }
+        return true;
+    }
     QFile file(m_options.stateFile);
     if (!file.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("cannot read %1: %2").arg(m_options.stateFile, file.errorString());
         return false;
     }
     // Refuse rather than overwrite a file that is not ours.
+    if (file.size() != sim_memory_size) {
+        error = QStringLiteral("%1 holds %2 bytes, not %3").arg(m_options.stateFile).arg(file.size()).arg(sim_memory_size);
+        return false;
+    }
     const QByteArray bytes = file.read(sim_memory_size + 1);
     if (bytes.size() != sim_memory_size) {
-        error = QStringLiteral("%1 holds %2 bytes, not %3").arg(m_options.stateFile).arg(bytes.size()).arg(sim_memory_size);
+        error = QStringLiteral("cannot read %1: %2").arg(m_options.stateFile, file.errorString());
         return false;
     }
     SimMemory memory;
@@ -167,20 +188,16 @@ bool SimServer::loadState(QString& error)
     return true;
 }
 
-void SimServer::saveState()
+bool SimServer::saveState()
 {
-    if (m_options.stateFile.isEmpty()) return;
-    // QSaveFile writes a temporary file and renames it over the old one, so a
-    // crash never leaves half a memory behind.
-    QSaveFile file(m_options.stateFile);
-    const auto& memory = m_device.nonvolatile();
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(reinterpret_cast<const char*>(memory.data()), static_cast<qint64>(memory.size()))
-               != static_cast<qint64>(memory.size())
-        || !file.commit()) {
-        std::fprintf(stderr, "tk770-sim: cannot write %s: %s\n", qPrintable(m_options.stateFile),
-                     qPrintable(file.errorString()));
-    }
+    if (m_options.stateFile.isEmpty()) return true;
+    // Written beside the old file and renamed over it, so a crash never
+    // leaves half a memory behind.
+    std::string error;
+    if (write_file_atomically(QFile::encodeName(m_options.stateFile).toStdString(), m_device.nonvolatile(), error))
+        return true;
+    std::fprintf(stderr, "tk770-sim: cannot write the state file %s\n", error.c_str());
+    return false;
 }
 
 // ------------------------------------------------------------ the exchange
@@ -188,8 +205,15 @@ void SimServer::saveState()
 void SimServer::processRequest(const ClientRef& client, Framing framing, std::span<const std::uint8_t> frame)
 {
     trace("rx", frame);
+    const SimMemory kept = m_device.nonvolatile();
     auto outcome = m_device.handle(framing, frame);
-    if (outcome.nonvolatileChanged) saveState();
+    if (outcome.nonvolatileChanged && !saveState()) {
+        // What could not be kept is not acknowledged: the client sees its
+        // store or save fail, and the memory stays what the file holds.
+        m_device.setNonvolatile(kept);
+        client->reply({});
+        return;
+    }
     if (outcome.reply.empty()) {
         client->reply({});
         return;

@@ -58,7 +58,7 @@ private:
     void bytesDropped(const ClientRef& client, std::span<const std::uint8_t> bytes) override;
 
     bool loadState(QString& error);
-    void saveState();
+    bool saveState();
     void send(const ClientRef& client, const std::vector<std::uint8_t>& reply);
     void trace(const char* tag, std::span<const std::uint8_t> bytes) const;
 

@@ -1,6 +1,7 @@
 // The real tk770-sim program, started the way the link and tool tests start
 // it, talked to with raw frames over TCP and over its pseudo-terminal.
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -76,7 +77,8 @@ public:
     // Runs to completion (for start-up failures).
     int finish()
     {
-        if (!m_process.waitForFinished(wait_ms)) return -1;
+        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(wait_ms)) return -1;
+        if (m_process.exitStatus() != QProcess::NormalExit) return -1;
         return m_process.exitCode();
     }
 
@@ -219,6 +221,66 @@ TEST(SimProcess, StateFileKeepsStoresAcrossRunsAndCloseFaultDropsTheClient)
     QFile file(state);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), QByteArray("short"));
+}
+
+TEST(SimProcess, RefusesToStartWithAStateFileItCouldNotKeep)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString loop = dir.filePath(QStringLiteral("loop"));
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("loop2")), loop));
+    ASSERT_TRUE(QFile::link(loop, dir.filePath(QStringLiteral("loop2"))));
+    const QString big = dir.filePath(QStringLiteral("big.nv"));
+    {
+        QFile file(big);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(1001024, '\0'));
+    }
+    struct Case {
+        const char* what;
+        QStringList args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"state in a missing folder", {"--state", dir.filePath(QStringLiteral("missing/nv.bin"))},
+         "No such file or directory"},
+        {"state through a link loop", {"--state", loop}, "Too many levels of symbolic links"},
+        {"state that is a folder", {"--state", dir.path()}, "not a regular file"},
+        {"state of the wrong size", {"--state", big}, "holds 1001024 bytes, not 1024"},
+        {"pty in a missing folder", {"--pty", dir.filePath(QStringLiteral("missing/p"))},
+         "missing/p a link to the terminal: No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        SimProcess sim;
+        EXPECT_FALSE(sim.start(QStringList{"--tcp", "127.0.0.1:0"} + c.args)) << c.what;
+        EXPECT_EQ(sim.finish(), 1) << c.what;
+        const QByteArray err = sim.trace();
+        EXPECT_TRUE(err.contains(c.message)) << c.what << ": " << err.constData();
+    }
+    EXPECT_TRUE(QFileInfo(loop).isSymLink()) << "the loop is refused, not replaced";
+    EXPECT_EQ(QFileInfo(big).size(), 1001024);
+}
+
+TEST(SimProcess, SaveThatCouldNotBeKeptIsNotAcknowledged)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString state = dir.filePath(QStringLiteral("nv.bin"));
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--state", state}));
+    QTcpSocket socket;
+    ASSERT_TRUE(connectTo(socket, sim.port()));
+    EXPECT_EQ(exchange(socket, frame(false, 0x10, 0x134, 1, hex("07")), 6), hex("10 01 34 00 01 46"));
+
+    // The state file becomes something the simulator cannot replace.
+    ASSERT_TRUE(QFile::remove(state));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("nv.bin")));
+    socket.write(frame(false, 0x06, 0x15E, 1, hex("02")));  // save to memory
+    socket.waitForBytesWritten(wait_ms);
+    EXPECT_FALSE(socket.waitForReadyRead(1000)) << "no acknowledgement for a save that was not kept";
+    EXPECT_EQ(socket.readAll(), QByteArray());
+    EXPECT_EQ(sim.terminate(), 0);
+    EXPECT_TRUE(sim.trace().contains("cannot write the state file"));
 }
 
 }  // namespace
