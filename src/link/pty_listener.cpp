@@ -88,13 +88,19 @@ bool PtyListener::open(const QString& linkPath, QString& error)
     }
 
     m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, &PtyListener::readyRead);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &PtyListener::onReadable);
     m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &PtyListener::onWritable);
 
+    m_arrivalTimer = new QTimer(this);
+    m_arrivalTimer->setSingleShot(true);
+    m_arrivalTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_arrivalTimer, &QTimer::timeout, this, &PtyListener::releaseArrived);
+    m_lineClock.start();
+
     m_paceTimer = new QTimer(this);
-    m_paceTimer->setInterval(pace_tick_ms);
+    m_paceTimer->setSingleShot(true);
     m_paceTimer->setTimerType(Qt::PreciseTimer);
     connect(m_paceTimer, &QTimer::timeout, this, &PtyListener::onPaceTick);
     return true;
@@ -122,7 +128,53 @@ void PtyListener::close()
     m_slave = m_master = -1;
 }
 
+void PtyListener::onReadable()
+{
+    if (m_rate == 0) {
+        emit readyRead();
+        return;
+    }
+    // Requests arrive no faster than the line carries them, so a full read
+    // is measured against the true line time of both directions.
+    const QByteArray bytes = readTerminal(queue_limit - m_in.size());
+    const double now = static_cast<double>(m_lineClock.nsecsElapsed()) / 1e6;
+    const double byteMs = 1000.0 / m_rate;
+    m_lineFreeMs = std::max(m_lineFreeMs, now);
+    for (qsizetype i = 0; i < bytes.size(); ++i) m_inArrival.push_back(m_lineFreeMs += byteMs);
+    m_in.append(bytes);
+    // A full queue waits in the terminal until the server has taken some.
+    if (m_in.size() >= queue_limit && m_readNotifier) m_readNotifier->setEnabled(false);
+    releaseArrived();
+}
+
+void PtyListener::releaseArrived()
+{
+    const double now = static_cast<double>(m_lineClock.nsecsElapsed()) / 1e6;
+    const qsizetype before = m_inArrived;
+    while (m_inArrived < m_in.size() && m_inArrival[static_cast<std::size_t>(m_inArrived)] <= now) ++m_inArrived;
+    if (m_inArrived < m_in.size()) {
+        // Rounded down: a timer that fires early is re-armed for the rest
+        // (at worst a short spin), one that fires late would delay every
+        // request by up to a millisecond.
+        const double next = m_inArrival[static_cast<std::size_t>(m_inArrived)] - now;
+        m_arrivalTimer->start(std::max(0, static_cast<int>(next)));
+    }
+    if (m_inArrived > before && m_readEnabled) emit readyRead();
+}
+
 QByteArray PtyListener::read(qsizetype max)
+{
+    if (m_rate == 0) return readTerminal(max);
+    const qsizetype n = std::min(max, m_inArrived);
+    QByteArray bytes = m_in.left(n);
+    m_in.remove(0, n);
+    m_inArrival.erase(m_inArrival.begin(), m_inArrival.begin() + n);
+    m_inArrived -= n;
+    if (m_readNotifier && !m_readBackingOff && m_in.size() < queue_limit) m_readNotifier->setEnabled(true);
+    return bytes;
+}
+
+QByteArray PtyListener::readTerminal(qsizetype max)
 {
     QByteArray bytes;
     if (m_master < 0 || max <= 0) return bytes;
@@ -142,7 +194,7 @@ QByteArray PtyListener::read(qsizetype max)
             m_readNotifier->setEnabled(false);
             QTimer::singleShot(100, this, [this] {
                 m_readBackingOff = false;
-                if (m_readNotifier) m_readNotifier->setEnabled(m_readEnabled);
+                if (m_readNotifier) m_readNotifier->setEnabled(m_rate > 0 ? m_in.size() < queue_limit : m_readEnabled);
             });
         }
         break;
@@ -154,6 +206,14 @@ QByteArray PtyListener::read(qsizetype max)
 void PtyListener::setReadEnabled(bool enabled)
 {
     m_readEnabled = enabled;
+    if (m_rate > 0) {
+        // Paced bytes keep arriving on the line's own clock; the server is
+        // told of them once it takes requests again.
+        if (enabled && m_inArrived > 0) QTimer::singleShot(0, this, [this] {
+                if (m_readEnabled && m_inArrived > 0) emit readyRead();
+            });
+        return;
+    }
     if (m_readNotifier && !m_readBackingOff) m_readNotifier->setEnabled(enabled);
 }
 
@@ -168,7 +228,7 @@ void PtyListener::write(const QByteArray& bytes)
     m_out.append(bytes);
     if (m_out.size() > queue_limit) m_out.remove(0, m_out.size() - queue_limit);
     if (m_rate > 0) {
-        if (!m_paceTimer->isActive()) m_paceTimer->start();
+        if (!m_paceTimer->isActive()) m_paceTimer->start(0);
     } else {
         flush(m_out.size());
     }
@@ -200,8 +260,14 @@ void PtyListener::onWritable()
 
 void PtyListener::onPaceTick()
 {
-    const qint64 allowed = m_paceClock.elapsed() * m_rate / 1000 - m_paceSent;
+    const double elapsedMs = static_cast<double>(m_paceClock.nsecsElapsed()) / 1e6;
+    const auto allowed = static_cast<qint64>(elapsedMs * m_rate / 1000) - m_paceSent;
     if (allowed > 0) flush(allowed);
+    if (m_out.isEmpty()) return;
+    // Ticks of a millisecond, but the last byte goes out when it is due
+    // rather than on the tick after: the reader waits for exactly that byte.
+    const double lastDueMs = static_cast<double>(m_paceSent + m_out.size()) * 1000 / m_rate - elapsedMs;
+    m_paceTimer->start(std::clamp(static_cast<int>(lastDueMs), 0, pace_tick_ms));
 }
 
 }  // namespace tk770

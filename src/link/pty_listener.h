@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
+
+#include <deque>
 #include <QString>
 
 class QSocketNotifier;
@@ -26,7 +28,8 @@ public:
     bool open(const QString& linkPath, QString& error);
     QString name() const { return m_name; }  // /dev/pts/N
 
-    // Up to `max` bytes that have arrived, without waiting.
+    // Up to `max` bytes that have arrived, without waiting. With a line rate
+    // a byte counts as arrived only once the line would have delivered it.
     QByteArray read(qsizetype max);
     // While off, arrivals stay in the terminal (readyRead is not emitted).
     void setReadEnabled(bool enabled);
@@ -47,6 +50,9 @@ private:
     void flush(qint64 limit);
     void onWritable();
     void onPaceTick();
+    void onReadable();
+    void releaseArrived();
+    QByteArray readTerminal(qsizetype max);
     void close();
 
     int m_master = -1;
@@ -64,6 +70,15 @@ private:
     QTimer* m_paceTimer = nullptr;
     QElapsedTimer m_paceClock;
     qint64 m_paceSent = 0;
+
+    // Paced input: bytes taken from the terminal wait here until the line,
+    // one byte every 1/rate seconds, would have delivered them.
+    QByteArray m_in;
+    std::deque<double> m_inArrival;  // ms on m_lineClock, one per byte of m_in
+    qsizetype m_inArrived = 0;       // leading bytes of m_in that have arrived
+    double m_lineFreeMs = 0;         // when the incoming line finishes its last byte
+    QElapsedTimer m_lineClock;
+    QTimer* m_arrivalTimer = nullptr;
 };
 
 }  // namespace tk770
