@@ -6,10 +6,10 @@
 // block must equal what the simulator really holds, read back at the end.
 #include "link/sequences.h"
 #include "link/serial_transport.h"
-#include "link/sim_process.h"
+#include "support/sim_process.h"
 #include "link/tcp_transport.h"
 
-#include "link/fake_device.h"
+#include "support/recording_sim.h"
 
 #include <QElapsedTimer>
 
