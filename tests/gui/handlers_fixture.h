@@ -1,7 +1,7 @@
-// The main window on a fresh project, shown offscreen, behind a recording
-// serial port on the simulated processor, driven as an operator would: slider positions, mouse clicks,
-// menu choices and keys. The frames the handlers send are read back as
-// written on the port.
+// The main window on a fresh project, shown offscreen, on the serial port of
+// the simulated processor, driven as an operator would: slider positions,
+// mouse clicks, menu choices and keys. The frames the handlers send are read
+// back as recorded on the port.
 #pragma once
 
 #include "gui/Main.h"

@@ -57,7 +57,6 @@ protected:
         form.linkState().connected = 1;
     }
 
-    // The full refresh as connect and read-all run it.
     TForm1 form;
     RecordingSim serial;
 };
