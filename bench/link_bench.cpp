@@ -1,7 +1,7 @@
 // The whole-device sequences against the simulated processor: a full read
 // and a full download over loopback TCP, and a full read over a pty paced
 // at the real line rate (38,400 baud), whose floor is the line time itself.
-#include "../tests/link/sim_process.h"
+#include "support/sim_process.h"
 #include "link/sequences.h"
 #include "link/serial_transport.h"
 #include "link/tcp_transport.h"

@@ -3,7 +3,7 @@
 // whole connect including the display refresh.
 #include "gui/Main.h"
 
-#include "../tests/link/sim_process.h"
+#include "support/sim_process.h"
 #include "core/status_texts.h"
 
 #include <QApplication>

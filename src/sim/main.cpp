@@ -46,7 +46,8 @@ int main(int argc, char** argv)
     if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
         std::puts("Usage: tk770-sim [--tcp HOST:PORT] [--pty PATH] [--state FILE] [--line-rate]\n"
                   "                 [--restart-ms N] [--idle-ms N] [--fault SPEC]... [-v]\n"
-                  "Faults: no-reply:N bad-checksum:N short:N surplus:N delay:MS close:N");
+                  "Faults: no-reply:N bad-checksum:N short:N surplus:N delay:MS close:N\n"
+                  "        NAME@N fires on request N only (delay:MS@N delays that one reply)");
         return 0;
     }
     if (arguments.contains(QStringLiteral("--version"))) {

@@ -133,20 +133,43 @@ std::string_view faultName(FaultKind kind)
     return {};
 }
 
+namespace {
+// A whole positive (or, where zero is allowed, non-negative) decimal number.
+std::optional<int> parseCount(std::string_view text, int least)
+{
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || value < least) return std::nullopt;
+    return value;
+}
+}  // namespace
+
 std::optional<Fault> parseFault(std::string_view spec)
 {
+    // The one-shot form names the request after '@'.
+    int at = 0;
+    if (const auto sign = spec.find('@'); sign != std::string_view::npos) {
+        const auto number = parseCount(spec.substr(sign + 1), 1);
+        if (!number) return std::nullopt;
+        at = *number;
+        spec = spec.substr(0, sign);
+    }
     const auto colon = spec.find(':');
-    if (colon == std::string_view::npos) return std::nullopt;
     const auto name = spec.substr(0, colon);
-    const auto number = spec.substr(colon + 1);
     for (const auto& row : fault_names) {
         if (row.name != name) continue;
-        int value = 0;
-        const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
-        if (number.empty() || ec != std::errc{} || end != number.data() + number.size()) return std::nullopt;
+        const bool delay = row.kind == FaultKind::delay;
+        // A one-shot mode is named without a period; a delay always needs
+        // its milliseconds.
+        if (colon == std::string_view::npos) {
+            if (at == 0 || delay) return std::nullopt;
+            return Fault{row.kind, at, at};
+        }
+        if (at != 0 && !delay) return std::nullopt;
         // A delay of 0 is merely pointless; a period of 0 has no meaning.
-        if (value < (row.kind == FaultKind::delay ? 0 : 1)) return std::nullopt;
-        return Fault{row.kind, value};
+        const auto value = parseCount(spec.substr(colon + 1), delay ? 0 : 1);
+        if (!value) return std::nullopt;
+        return Fault{row.kind, *value, at};
     }
     return std::nullopt;
 }
@@ -159,7 +182,7 @@ FaultInjector::Verdict FaultInjector::apply(Framing framing, std::vector<std::ui
         ++m_fired[static_cast<std::size_t>(kind)];
         verdict.fired.push_back(faultName(kind));
     };
-    const auto due = [&](const Fault& f) { return m_requests % f.value == 0; };
+    const auto due = [&](const Fault& f) { return f.at != 0 ? m_requests == f.at : m_requests % f.value == 0; };
 
     for (const auto& f : m_faults) {
         if (f.kind == FaultKind::close && framing == Framing::tcp && due(f)) {
@@ -184,6 +207,7 @@ FaultInjector::Verdict FaultInjector::apply(Framing framing, std::vector<std::ui
         for (const auto& f : m_faults) {
             if (f.kind != kind) continue;
             if (kind == FaultKind::delay) {
+                if (f.at != 0 && m_requests != f.at) continue;
                 verdict.delayMs += f.value;
                 fire(kind);
                 continue;

@@ -67,15 +67,18 @@ enum class FaultKind { no_reply, bad_checksum, short_reply, surplus, delay, clos
 struct Fault {
     FaultKind kind = FaultKind::no_reply;
     int value = 1;  // period N, or milliseconds for delay
+    int at = 0;     // one-shot: fires on this request only; 0 means periodic
 };
 
-// "no-reply:3" and the like; nullopt for anything else.
+// "no-reply:3" and the like, or the one-shot "no-reply@5" (for a delay
+// "delay:MS@N"); nullopt for anything else.
 std::optional<Fault> parseFault(std::string_view spec);
 std::string_view faultName(FaultKind kind);
 
 // Named fault modes with their own counters. Every accepted request counts
 // (1-based, since start, over both transports); a mode with period N fires
-// on requests N, 2N, 3N, ... The request itself is always carried out: the
+// on requests N, 2N, 3N, ..., a one-shot mode on its own request only, and a
+// delay without a request number on every reply. The request itself is always carried out: the
 // faults model what happens to the answer on its way back.
 class FaultInjector {
 public:

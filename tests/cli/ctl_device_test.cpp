@@ -1,7 +1,7 @@
 // The tool's device commands end to end against the simulated processor,
 // checked by what the tool prints and by the frames in the simulator's trace.
 #include "cli/ctl_runner.h"
-#include "link/sim_process.h"
+#include "support/sim_process.h"
 
 #include "core/parameter_image.h"
 

@@ -1,5 +1,5 @@
 // The window's port choice, connect, disconnect and bulk device commands
-// against fake processors, frame by frame; the command guard; the dialog
+// against the simulated processor, frame by frame; the command guard; the dialog
 // wiring and the long press on the logo.
 #include "gui/Main.h"
 
@@ -10,7 +10,8 @@
 #include "gui/Ipsetup.h"
 #include "gui/Profile.h"
 #include "gui/Wrser.h"
-#include "gui/device_fakes.h"
+#include "support/recording_sim.h"
+#include "support/text.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -22,19 +23,23 @@
 
 namespace {
 
-QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+using tk770::testing::DeviceRequest;
+using tk770::testing::qs;
+using tk770::testing::RecordingSim;
 
 // The processor's memory as a default project would leave it, with a few
 // marks that show where each block went.
-void fillMemory(FakeProcessor& device)
+void fillMemory(RecordingSim& device)
 {
+    tk770::SimMemory memory{};
     tk770::ParameterImage image{};
     image.reset_to_defaults();
     image.master_volume = 42;
     std::strcpy(image.profile_text[0], "Hall 3");
     std::strcpy(image.device_model, "TK770");
     for (const tk770::BlockRow& row : tk770::BlockMap)
-        std::copy_n(image.data() + row.image_offset, row.length, device.memory.begin() + row.device_address);
+        std::copy_n(image.data() + row.image_offset, row.length, memory.begin() + row.device_address);
+    device.loadMemory(memory);
 }
 
 std::vector<int> addressesOf(const std::vector<DeviceRequest>& requests, int command)
@@ -57,7 +62,6 @@ protected:
     void SetUp() override
     {
         fillMemory(serial);
-        fillMemory(tcp);
         form.setTransports(&serial, &tcp);
         form.setErrorReporter([this](const QString& text) {
             reported.push_back(text);
@@ -79,8 +83,10 @@ protected:
     }
 
     TForm1 form;
-    FakeSerialProcessor serial;
-    FakeTcpProcessor tcp;
+    // One processor; each transport keeps its own record of what reached it.
+    tk770::InProcessSim processor;
+    RecordingSim serial{processor};
+    RecordingSim tcp{processor};
     QStringList reported;
     bool cursorAtReport = false;
 };
@@ -104,15 +110,15 @@ TEST_F(DeviceCommands, ComItemsClosePreviousPortAndChooseSerial)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        serial.closed.clear();
+        serial.clearRecord();
         form.linkState() = {1, 1, c.portBefore, 0};
         (form.*c.item)->trigger();
-        EXPECT_EQ(serial.closed, c.closed);
+        EXPECT_EQ(serial.closed(), c.closed);
         EXPECT_EQ(form.linkState().serial_port, c.portAfter);
         EXPECT_EQ(form.linkState().network_mode, 0);
         EXPECT_EQ(form.linkState().connected, 1) << "choosing a port leaves the link state alone";
         EXPECT_TRUE((form.*c.item)->isChecked());
-        EXPECT_TRUE(serial.opened.empty()) << "the port opens at the next connect";
+        EXPECT_TRUE(serial.opened().empty()) << "the port opens at the next connect";
     }
 }
 
@@ -143,8 +149,8 @@ TEST_F(DeviceCommands, SerialConnectWhileConnectedDoesNothing)
 {
     useSerial(1);
     form.N17->trigger();
-    EXPECT_TRUE(serial.requests.empty());
-    EXPECT_TRUE(serial.opened.empty());
+    EXPECT_TRUE(serial.requests().empty());
+    EXPECT_TRUE(serial.opened().empty());
     EXPECT_EQ(form.messageText(), "");
 }
 
@@ -152,8 +158,8 @@ TEST_F(DeviceCommands, SerialConnectOpensReadsDecodesAndRefreshes)
 {
     useSerial(0);
     form.N17->trigger();
-    EXPECT_EQ(serial.opened, std::vector<int>{2});
-    EXPECT_EQ(addressesOf(serial.requests, 0x03), blockMapAddresses());
+    EXPECT_EQ(serial.opened(), std::vector<int>{2});
+    EXPECT_EQ(addressesOf(serial.requests(), 0x03), blockMapAddresses());
     EXPECT_EQ(form.linkState().connected, 1);
     EXPECT_EQ(form.messageText(), qs(tk770::text_system_connected));
     EXPECT_EQ(form.linkText(), qs(tk770::text_connected));
@@ -167,24 +173,24 @@ TEST_F(DeviceCommands, NetworkConnectWhileConnectedReadsEverythingAgain)
 {
     useTcp(1);
     form.N17->trigger();
-    EXPECT_EQ(addressesOf(tcp.requests, 0x03), blockMapAddresses());
+    EXPECT_EQ(addressesOf(tcp.requests(), 0x03), blockMapAddresses());
     EXPECT_EQ(form.messageText(), qs(tk770::text_system_connected));
     EXPECT_EQ(form.suiTrackBar14->value(), 42);
-    EXPECT_TRUE(serial.requests.empty());
+    EXPECT_TRUE(serial.requests().empty());
 }
 
 TEST_F(DeviceCommands, OneFailedReadFailsTheConnectButKeepsTheOtherBlocks)
 {
     for (int failing : {1, 7, 17, 19}) {
         SCOPED_TRACE(failing);
-        serial.requests.clear();
-        serial.rejected = {failing};
+        serial.clearRecord();
+        serial.faultAhead("no-reply", failing);
         form.N2->trigger();  // new project: default image, default display
         form.profileDialog()->edit(0)->setText(QStringLiteral("before"));
         std::memset(form.image().device_model, 0, sizeof form.image().device_model);
         useSerial(0);
         form.N17->trigger();
-        EXPECT_EQ(serial.requests.size(), 19u) << "a failed read does not stop the sequence";
+        EXPECT_EQ(serial.requests().size(), 19u) << "a failed read does not stop the sequence";
         EXPECT_EQ(form.linkState().connected, 0);
         EXPECT_EQ(form.messageText(), qs(tk770::text_connect_fail));
         EXPECT_EQ(form.linkText(), qs(tk770::text_not_connected));
@@ -202,23 +208,23 @@ TEST_F(DeviceCommands, ConnectUnchecksTestSignalBoxAndWritesItDisconnectDoesNotW
 {
     useSerial(0);
     form.suiCheckBox8->setChecked(true);  // Right's test signal, before connecting
-    ASSERT_EQ(serial.requests.size(), 0u);
+    ASSERT_EQ(serial.requests().size(), 0u);
     form.N17->trigger();
     ASSERT_EQ(form.linkState().connected, 1);
     EXPECT_FALSE(form.suiCheckBox8->isChecked());
     EXPECT_EQ(form.image().test_signal_flags & 4, 0);
-    const auto writes = addressesOf(serial.requests, 0x06);
+    const auto writes = addressesOf(serial.requests(), 0x06);
     ASSERT_FALSE(writes.empty()) << "the cleared box is written while connected";
     const tk770::WriteUnit unit = tk770::write_unit(tk770::UnitKind::test_signal);
     EXPECT_EQ(writes.back(), unit.device_address);
-    EXPECT_EQ(serial.requests.back().data.front() & 4, 0);
+    EXPECT_EQ(serial.requests().back().data.front() & 4, 0);
 
     form.suiCheckBox8->setChecked(true);
-    const std::size_t before = serial.requests.size();
+    const std::size_t before = serial.requests().size();
     form.linkState().connected = 1;
     form.N18->trigger();
     EXPECT_FALSE(form.suiCheckBox8->isChecked());
-    EXPECT_EQ(serial.requests.size(), before) << "disconnect unchecks without writing";
+    EXPECT_EQ(serial.requests().size(), before) << "disconnect unchecks without writing";
     EXPECT_EQ(form.messageText(), qs(tk770::text_disconnected));
     EXPECT_EQ(form.linkText(), qs(tk770::text_not_connected));
     EXPECT_EQ(form.suiRadioGroup3->itemIndex(), 0);
@@ -247,19 +253,19 @@ TEST_F(DeviceCommands, DownloadVerdictCountsThisDownloadsFailedStepsOnBothTransp
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeProcessor& device = c.tcpMode ? static_cast<FakeProcessor&>(tcp) : serial;
-        device.requests.clear();
-        device.rejected = c.failing;
+        RecordingSim& device = c.tcpMode ? tcp : serial;
+        device.clearRecord();
+        for (const int n : c.failing) c.tcpMode ? device.refuseAhead(n) : device.faultAhead("no-reply", n);
         QStringList seen;
         device.onRequest = [&] { seen << form.messageText(); };
         c.tcpMode ? useTcp(1) : useSerial(1);
         form.N20->trigger();
         device.onRequest = nullptr;
 
-        ASSERT_EQ(device.requests.size(), 16u);
+        ASSERT_EQ(device.requests().size(), 16u);
         EXPECT_EQ(device.count(0x10), 15);
-        EXPECT_EQ(device.requests[7].address, tk770::command_register);
-        EXPECT_EQ(device.requests[7].data, std::vector<std::uint8_t>{2});
+        EXPECT_EQ(device.requests()[7].address, tk770::command_register);
+        EXPECT_EQ(device.requests()[7].data, std::vector<std::uint8_t>{2});
         for (int k = 1; k < 16; ++k) EXPECT_EQ(seen[k], QStringLiteral("step %1/16").arg(k));
         EXPECT_EQ(form.messageText(), qs(c.success ? tk770::text_download_success : tk770::text_connect_fail));
         EXPECT_EQ(form.linkState().connected, c.success ? 1 : 0);
@@ -287,13 +293,12 @@ TEST_F(DeviceCommands, SaveAndBackUpSendTheCommandByteAndReport)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.text));
-        serial.requests.clear();
-        serial.frames.clear();
-        serial.rejected = c.fail ? std::set<int>{1} : std::set<int>{};
+        serial.clearRecord();
+        if (c.fail) serial.faultAhead("no-reply", 1);
         useSerial(1);
         (form.*c.item)->trigger();
-        ASSERT_EQ(serial.frames.size(), 1u);
-        EXPECT_EQ(serial.frames[0], c.frame);
+        ASSERT_EQ(serial.serialFrames().size(), 1u);
+        EXPECT_EQ(serial.serialFrames()[0], c.frame);
         EXPECT_EQ(form.messageText(), qs(c.text));
     }
 }
@@ -306,9 +311,9 @@ TEST_F(DeviceCommands, BulkCommandsDoNothingWhileNotConnected)
         item->trigger();
         useSerial(0);
         item->trigger();
-        EXPECT_TRUE(tcp.requests.empty());
-        EXPECT_TRUE(serial.requests.empty());
-        EXPECT_TRUE(serial.timeouts.empty());
+        EXPECT_TRUE(tcp.requests().empty());
+        EXPECT_TRUE(serial.requests().empty());
+        EXPECT_TRUE(serial.timeouts().empty());
         EXPECT_EQ(form.messageText(), "");
     }
 }
@@ -317,11 +322,11 @@ TEST_F(DeviceCommands, RestartOverTcpSwitchesTheSerialTimeOutToo)
 {
     useTcp(1);
     form.N27->trigger();
-    ASSERT_EQ(tcp.requests.size(), 1u);
-    EXPECT_EQ(tcp.requests[0].address, tk770::restart_register);
-    EXPECT_EQ(tcp.requests[0].data, std::vector<std::uint8_t>{2});
+    ASSERT_EQ(tcp.requests().size(), 1u);
+    EXPECT_EQ(tcp.requests()[0].address, tk770::restart_register);
+    EXPECT_EQ(tcp.requests()[0].data, std::vector<std::uint8_t>{2});
     const std::vector<std::pair<int, int>> expected{{2, 12000}, {2, 200}};
-    EXPECT_EQ(serial.timeouts, expected);
+    EXPECT_EQ(serial.timeouts(), expected);
     EXPECT_EQ(form.linkState().connected, 1);
     EXPECT_EQ(form.messageText(), "") << "restart shows no text of its own";
 }
@@ -331,11 +336,11 @@ TEST_F(DeviceCommands, ReadAllAfterACountedSerialFailureReportsConnectFail)
     useSerial(1);
     form.linkState().error_count = 1;
     form.N21->trigger();
-    EXPECT_EQ(addressesOf(serial.requests, 0x03), blockMapAddresses());
+    EXPECT_EQ(addressesOf(serial.requests(), 0x03), blockMapAddresses());
     EXPECT_EQ(form.messageText(), qs(tk770::text_connect_fail));
     EXPECT_EQ(form.linkState().connected, 0);
 
-    serial.requests.clear();
+    serial.clearRecord();
     useSerial(1);
     form.linkState().error_count = 0;
     form.N21->trigger();
@@ -349,11 +354,11 @@ TEST_F(DeviceCommands, TcpFailureStopsTheDownloadAndLeavesStateAsItWas)
 {
     useTcp(1);
     form.linkState().error_count = 0;
-    tcp.throwAt = 6;
+    tcp.faultAhead("close", 6);
     form.N20->trigger();
     EXPECT_EQ(tcp.sends, 6) << "no frame after the failure";
     ASSERT_EQ(reported.size(), 1);
-    EXPECT_EQ(reported[0], "Connection reset by the processor");
+    EXPECT_EQ(reported[0], qs(tk770::sim_connection_closed_text));
     EXPECT_FALSE(cursorAtReport) << "the busy cursor is gone before the message";
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(form.messageText(), "step 5/16");
@@ -370,7 +375,7 @@ TEST_F(DeviceCommands, FailureInANestedHandlerStopsTheOuterCommand)
     form.suiCheckBox6->setChecked(true);
     form.suiCheckBox9->setChecked(true);
     useTcp(1);
-    tcp.throwAt = 20;
+    tcp.faultAhead("close", 20);
     form.N17->trigger();
     EXPECT_EQ(tcp.sends, 20);
     ASSERT_EQ(reported.size(), 1);
@@ -381,7 +386,7 @@ TEST_F(DeviceCommands, FailureInANestedHandlerStopsTheOuterCommand)
     EXPECT_EQ(form.messageText(), qs(tk770::text_system_connected));
 
     // The next command starts afresh.
-    tcp.throwAt = 0;
+    tcp.sim().reconnect();
     form.N18->trigger();
     EXPECT_FALSE(form.commandStopped());
     EXPECT_FALSE(form.suiCheckBox9->isChecked());
@@ -407,7 +412,7 @@ TEST_F(DeviceCommands, GuardShowsOnlyTheFirstFailureOnceTheOutermostReturns)
 TEST_F(DeviceCommands, EqCopyOverABrokenConnectionStopsAtTheFirstWrite)
 {
     useTcp(1);
-    tcp.throwAt = 1;
+    tcp.faultAhead("close", 1);
     TForm4* dialog = form.eqCopyDialog();
     dialog->setSourceChannel(0);
     dialog->setDestination(1, true);

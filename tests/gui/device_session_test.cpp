@@ -3,13 +3,14 @@
 // operator session whose result is read back from the processor afterwards.
 #include "gui/Main.h"
 
-#include "../link/sim_process.h"
 #include "core/parameter_image.h"
 #include "core/status_texts.h"
 #include "gui/Equip.h"
 #include "link/sequences.h"
 #include "link/serial_transport.h"
 #include "link/tcp_transport.h"
+#include "support/sim_process.h"
+#include "support/text.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -17,9 +18,8 @@
 
 namespace {
 
+using tk770::testing::qs;
 using tk770::testing::SimProcess;
-
-QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // Counts the requests the window's link sends through its TCP client.
 class CountingTcp : public tk770::TcpTransport {

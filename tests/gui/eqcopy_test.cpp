@@ -1,6 +1,6 @@
 #include "gui/Eqcopy.h"
 
-#include "recording_serial.h"
+#include "support/recording_sim.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -68,7 +68,7 @@ protected:
             EXPECT_EQ(f.bytes.at(1), 0x06);
             const int length = f.bytes.at(4) * 256 + f.bytes.at(5);
             EXPECT_EQ(f.bytes.size(), static_cast<std::size_t>(length) + 7);
-            EXPECT_EQ(f.bytes.back(), sumOf({f.bytes.begin(), f.bytes.end() - 1}));
+            EXPECT_EQ(f.bytes.back(), tk770::testing::sumOf({f.bytes.begin(), f.bytes.end() - 1}));
             out.push_back({f.bytes[2] * 256 + f.bytes[3], {f.bytes.begin() + 6, f.bytes.end() - 1}});
         }
         return out;
@@ -76,7 +76,7 @@ protected:
 
     tk770::ParameterImage image{};
     tk770::LinkState state;
-    RecordingSerial serial;
+    tk770::testing::RecordingSim serial;
     tk770::DeviceLink link{state, &serial, nullptr, nullptr};
     TForm4 dialog{image, state, &link};
 };

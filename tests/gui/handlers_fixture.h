@@ -1,11 +1,11 @@
-// The main window on a fresh project, shown offscreen, behind a recording
-// serial port, driven as an operator would: slider positions, mouse clicks,
-// menu choices and keys. The frames the handlers send are read back as
-// written on the port.
+// The main window on a fresh project, shown offscreen, on the serial port of
+// the simulated processor, driven as an operator would: slider positions,
+// mouse clicks, menu choices and keys. The frames the handlers send are read
+// back as recorded on the port.
 #pragma once
 
 #include "gui/Main.h"
-#include "gui/recording_serial.h"
+#include "support/recording_sim.h"
 
 #include <QAbstractButton>
 #include <QTest>
@@ -16,6 +16,9 @@
 #include <vector>
 
 using Bytes = std::vector<std::uint8_t>;
+using tk770::testing::RecordingSim;
+using tk770::testing::sumOf;
+using tk770::testing::withChecksum;
 
 inline constexpr std::uint8_t cmd_write = 0x06;
 inline constexpr std::uint8_t cmd_store = 0x10;
@@ -77,6 +80,6 @@ protected:
         return Bytes(p, p + length);
     }
 
-    RecordingSerial serial;
+    RecordingSim serial;
     TForm1 form;
 };

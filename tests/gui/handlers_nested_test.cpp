@@ -371,16 +371,9 @@ TEST_F(HandlerWindow, MasterMuteChangesOnlyBitZero)
 
 // ---------------------------------------------------------------- a failing link
 
-// A TCP client whose connection is gone: every send fails.
-class BrokenTcp : public tk770::TcpTransport {
-public:
-    int sends = 0;
-    void send(std::span<const std::uint8_t>) override
-    {
-        ++sends;
-        throw tk770::LinkError("Connection reset by peer");
-    }
-    void receive(std::span<std::uint8_t>) override { throw tk770::LinkError("Connection reset by peer"); }
+// A TCP connection the processor drops at the first request; it stays down.
+struct BrokenTcp : RecordingSim {
+    BrokenTcp() { fault("close:1"); }
 };
 
 struct FailureCase {

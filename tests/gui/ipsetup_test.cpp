@@ -1,16 +1,20 @@
 #include "gui/Ipsetup.h"
 
 #include "link/sequences.h"
-#include "recording_serial.h"
+#include "support/recording_sim.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
+
+using tk770::testing::Bytes;
+using tk770::testing::withChecksum;
 
 const std::vector<std::uint8_t> readRequest{0xCA, 0x03, 0x01, 0x90, 0x00, 0x0C, 0x6A};
 
@@ -32,7 +36,7 @@ protected:
 
     tk770::ParameterImage image{};
     tk770::LinkState state;
-    RecordingSerial serial;
+    tk770::testing::RecordingSim serial;
     tk770::DeviceLink link{state, &serial, nullptr, nullptr};
     tk770::DeviceSequences sequences{link, image};
     TForm6 dialog{&sequences};
@@ -41,17 +45,15 @@ protected:
 struct ReadCase {
     const char* name;
     int networkMode;
-    std::vector<std::uint8_t> reply;
+    const char* fault;  // the processor's fault mode on the read, nullptr for none
+    int lost;           // bytes of the reply lost on the line besides
     QStringList shown;  // the three boxes afterwards
 };
 
 void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
 
-std::vector<std::uint8_t> goodReply()
-{
-    return withChecksum({0xCA, 0x03, 0x01, 0x90, 0x00, 0x0C, 0xC0, 0xA8, 0x00, 0x08, 0xFF, 0xFF, 0xFF, 0x00, 0x0A,
-                         0x00, 0x00, 0xFE});
-}
+// The network block the processor holds: 192.168.0.8, 255.255.255.0, 10.0.0.254.
+const Bytes networkBlock{0xC0, 0xA8, 0x00, 0x08, 0xFF, 0xFF, 0xFF, 0x00, 0x0A, 0x00, 0x00, 0xFE};
 
 class IpsetupReadTest : public IpsetupTest, public testing::WithParamInterface<ReadCase> {};
 
@@ -60,7 +62,9 @@ TEST_P(IpsetupReadTest, ShowsAReplyOnlyWhenItIsWholeAndItsChecksumMatches)
     const auto& c = GetParam();
     state.network_mode = c.networkMode;
     for (int n = 1; n <= 3; ++n) retype(n, QStringLiteral("old%1").arg(n));
-    serial.replies.push_back(c.reply);
+    serial.setMemory(0x190, networkBlock);
+    if (c.fault) serial.fault(c.fault);
+    serial.alterReply = [&](long, Bytes& reply) { reply.resize(reply.size() - std::min<std::size_t>(reply.size(), c.lost)); };
 
     click("suiButton1");
 
@@ -72,28 +76,15 @@ TEST_P(IpsetupReadTest, ShowsAReplyOnlyWhenItIsWholeAndItsChecksumMatches)
     EXPECT_EQ(state.error_count, 0);
 }
 
-std::vector<std::uint8_t> badChecksum()
-{
-    auto r = goodReply();
-    r.back() ^= 0x01;
-    return r;
-}
-
-std::vector<std::uint8_t> shortReply()
-{
-    auto r = goodReply();
-    r.pop_back();
-    return r;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Cases, IpsetupReadTest,
     testing::Values(
-        ReadCase{"accepted", 0, goodReply(), {"192.168.0.8", "255.255.255.0", "10.0.0.254"}},
-        ReadCase{"accepted_in_network_mode", 1, goodReply(), {"192.168.0.8", "255.255.255.0", "10.0.0.254"}},
-        ReadCase{"checksum_mismatch_rejected", 0, badChecksum(), {"old1", "old2", "old3"}},
-        ReadCase{"short_reply_rejected", 0, shortReply(), {"old1", "old2", "old3"}},
-        ReadCase{"no_reply_rejected", 0, {}, {"old1", "old2", "old3"}}),
+        ReadCase{"accepted", 0, nullptr, 0, {"192.168.0.8", "255.255.255.0", "10.0.0.254"}},
+        ReadCase{"accepted_in_network_mode", 1, nullptr, 0, {"192.168.0.8", "255.255.255.0", "10.0.0.254"}},
+        ReadCase{"checksum_mismatch_rejected", 0, "bad-checksum@1", 0, {"old1", "old2", "old3"}},
+        ReadCase{"short_reply_rejected", 0, nullptr, 1, {"old1", "old2", "old3"}},
+        ReadCase{"short_fault_rejected", 0, "short@1", 0, {"old1", "old2", "old3"}},
+        ReadCase{"no_reply_rejected", 0, "no-reply@1", 0, {"old1", "old2", "old3"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(IpsetupTest, WriteSendsTheParsedAddressesInOneStoreFrame)

@@ -9,7 +9,8 @@
 #include "gui/Equip.h"
 #include "gui/Ipsetup.h"
 #include "gui/Profile.h"
-#include "gui/recording_serial.h"
+#include "support/recording_sim.h"
+#include "support/window.h"
 
 #include <QLabel>
 #include <QTemporaryDir>
@@ -52,15 +53,8 @@ protected:
     void toEnglish() { form.Endlish1->trigger(); }
     void toChinese() { form.N24->trigger(); }
 
-    void refreshFromImage()
-    {
-        form.refreshing = 1;
-        form.displayRefresh();
-        form.refreshing = 0;
-    }
-
     TForm1 form;
-    RecordingSerial serial;
+    tk770::testing::RecordingSim serial;
     TForm4* eqCopy = dialogOf<TForm4>(form, form.image(), form.linkState(), &form.link());
     TForm5* profile = dialogOf<TForm5>(form, form.image());
     TForm6* network = dialogOf<TForm6>(form, nullptr);
@@ -319,7 +313,7 @@ TEST_F(LanguageSwitch, PolarityButtonsNameTheirOwnChannelsState)
 {
     // Both end channels and a mix between them inverted.
     form.image().polarity_flags = 0b1010'0101;
-    refreshFromImage();
+    tk770::testing::refreshFromImage(form);
 
     const char* const english[2] = {"Normal", "Invert"};
     const char* const chinese[2] = {"正相", "反相"};
@@ -351,7 +345,7 @@ TEST_F(LanguageSwitch, FadeTimeBoxKeepsItsChoice)
     };
     for (const Case& c : cases) {
         form.image().fade_time = static_cast<std::uint8_t>(c.fadeTime);
-        refreshFromImage();
+        tk770::testing::refreshFromImage(form);
         toEnglish();
         EXPECT_EQ(form.ComboBox1->currentIndex(), c.index) << c.fadeTime;
         EXPECT_EQ(str(form.ComboBox1->currentText()), c.english) << c.fadeTime;

@@ -5,7 +5,9 @@
 
 #include "core/captions.h"
 #include "core/project_file.h"
-#include "gui/recording_serial.h"
+#include "support/recording_sim.h"
+#include "support/text.h"
+#include "support/window.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,7 +22,10 @@
 
 namespace {
 
-QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+using tk770::testing::qs;
+using tk770::testing::RecordingSim;
+using tk770::testing::refreshFromImage;
+using tk770::testing::withChecksum;
 
 bool isGreen(const QImage& img, int x, int y)
 {
@@ -34,7 +39,7 @@ const QColor pure_black(0, 0, 0);
 QColor textColour(const QWidget* w) { return w->palette().color(QPalette::ButtonText); }
 
 // Device address of every frame written while the window was connected.
-std::vector<int> writtenAddresses(const RecordingSerial& serial)
+std::vector<int> writtenAddresses(const RecordingSim& serial)
 {
     std::vector<int> out;
     for (const auto& f : serial.writes) out.push_back(f.bytes[2] << 8 | f.bytes[3]);
@@ -52,16 +57,8 @@ protected:
         form.linkState().connected = 1;
     }
 
-    // The full refresh as connect and read-all run it.
-    void refreshFromImage()
-    {
-        form.refreshing = 1;
-        form.displayRefresh();
-        form.refreshing = 0;
-    }
-
     TForm1 form;
-    RecordingSerial serial;
+    RecordingSim serial;
 };
 
 // ---------------------------------------------------------------- start-up
@@ -216,7 +213,7 @@ TEST_F(MainWindow, RefreshShowsEveryReadoutFormat)
         SCOPED_TRACE(c.what);
         form.image().reset_to_defaults();
         c.set(form.image());
-        refreshFromImage();
+        refreshFromImage(form);
         EXPECT_EQ(c.shown(form), c.expected);
     }
 }
@@ -250,7 +247,7 @@ TEST_F(MainWindow, RefreshMapsAndClampsSliderPositions)
         SCOPED_TRACE(c.what);
         form.image().reset_to_defaults();
         c.set(form.image());
-        refreshFromImage();
+        refreshFromImage(form);
         EXPECT_EQ(c.slider(form)->value(), c.expected);
     }
     // A clamped slider shows the limit, the read-out the stored number
@@ -266,7 +263,7 @@ TEST_F(MainWindow, RefreshColoursActiveStatesPureRed)
     img.mute_flags = 0x02;
     img.master_mute = 1;
     img.power_on_format = 3;
-    refreshFromImage();
+    refreshFromImage(form);
 
     QPushButton* formats[5] = {form.suiButton1, form.suiButton2, form.suiButton3, form.suiButton4, form.suiButton5};
     QAction* items[5] = {form.N81, form.N82, form.N7, form.N8, form.N9};
@@ -286,19 +283,19 @@ TEST_F(MainWindow, RefreshColoursActiveStatesPureRed)
 
     // The refresh's polarity captions stay Chinese in English too.
     form.Language = 1;
-    refreshFromImage();
+    refreshFromImage(form);
     EXPECT_EQ(form.PolarityButtons[0]->text(), "反 相");
     EXPECT_EQ(form.suiButton4->text(), qs(tk770::caption(77, 1)));
 }
 
 TEST_F(MainWindow, OutOfListValuesMarkNothingNew)
 {
-    refreshFromImage();
+    refreshFromImage(form);
     const QString auxCaption = form.suiButton4->text();
     form.image().input_format = 9;
     form.image().aux_source = 7;
     form.image().power_on_format = 6;
-    refreshFromImage();
+    refreshFromImage(form);
     for (QPushButton* b : {form.suiButton1, form.suiButton2, form.suiButton3, form.suiButton4, form.suiButton5})
         EXPECT_EQ(textColour(b), pure_black);
     EXPECT_EQ(form.suiButton4->text(), auxCaption);
@@ -346,7 +343,7 @@ TEST_F(MainWindow, DisplayRefreshLeavesTheSubwooferPageAlone)
     const int draws = form.drawCount();
     form.image().sw_filter[0].cut = -60;
     form.image().sw_lpf_mode = 3;
-    refreshFromImage();
+    refreshFromImage(form);
     EXPECT_EQ(form.TrackBar31->value(), 30);
     EXPECT_EQ(form.Edit34->text(), "0.0dB");
     EXPECT_TRUE(form.suiCheckBox15->isChecked() == false);

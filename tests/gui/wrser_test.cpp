@@ -1,7 +1,7 @@
 #include "gui/Wrser.h"
 
 #include "link/sequences.h"
-#include "recording_serial.h"
+#include "support/recording_sim.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,6 +11,8 @@
 #include <string>
 
 namespace {
+
+using tk770::testing::withChecksum;
 
 class WrserTest : public testing::Test {
 protected:
@@ -29,7 +31,7 @@ protected:
 
     tk770::ParameterImage image{};
     tk770::LinkState state;
-    RecordingSerial serial;
+    tk770::testing::RecordingSim serial;
     tk770::DeviceLink link{state, &serial, nullptr, nullptr};
     tk770::DeviceSequences sequences{link, image};
     TForm8 dialog{&sequences};

@@ -4,12 +4,16 @@
 // LinkState, a raised connection error) and which blocks of the image must
 // have been left alone because their reply was not accepted. Every other
 // block must equal what the simulator really holds, read back at the end.
+// The same rows run against the in-process processor the other tests use,
+// so it cannot drift from tk770-sim unnoticed.
 #include "link/sequences.h"
 #include "link/serial_transport.h"
-#include "link/sim_process.h"
 #include "link/tcp_transport.h"
+#include "sim/sim_transports.h"
+#include "support/recording_sim.h"
+#include "support/sim_process.h"
 
-#include "link/fake_device.h"
+#include <tuple>
 
 #include <QElapsedTimer>
 
@@ -176,12 +180,21 @@ Ends from_outcome(Outcome o)
     return o == Outcome::succeeded ? Ends::ok : o == Outcome::failed ? Ends::fail : Ends::skipped;
 }
 
-class FaultMatrix : public ::testing::TestWithParam<Row> {
+enum class Processor { process, in_process };
+
+class FaultMatrix : public ::testing::TestWithParam<std::tuple<Row, Processor>> {
 protected:
+    const Row& row() const { return std::get<0>(GetParam()); }
+    bool inProcess() const { return std::get<1>(GetParam()) == Processor::in_process; }
+
     void SetUp() override
     {
+        if (inProcess()) {
+            setUpInProcess();
+            return;
+        }
         if (!SimProcess::available()) GTEST_SKIP() << "simulator not built";
-        const Row& row = GetParam();
+        const Row& row = this->row();
         const QStringList where = row.wire == Wire::tcp ? SimProcess::tcpArgs() : sim.ptyArgs();
         ASSERT_TRUE(sim.start(where + row.faults)) << sim.error().toStdString();
         if (row.wire == Wire::pty) {
@@ -199,8 +212,50 @@ protected:
         std::memset(image.data(), untouched_pattern, image_size);
     }
 
+    // The rows' --fault arguments go to the in-process processor, which
+    // stands behind both of the link's transports.
+    void setUpInProcess()
+    {
+        const Row& row = this->row();
+        for (qsizetype i = 1; i < row.faults.size(); i += 2)
+            ASSERT_TRUE(inner.addFault(row.faults[i].toStdString())) << row.faults[i].toStdString();
+        link.set_serial(&inner);
+        link.set_tcp(&inner);
+        if (row.wire == Wire::pty) {
+            state.serial_port = 1;
+        } else {
+            state.network_mode = 1;
+            inner.set_reply_wait_ms(tcp_wait_ms);
+        }
+        inner.setPeer("127.0.0.1", tcp_port);
+        hooks.tcp_connect = [this] {
+            inner.reconnect();
+            return std::string("127.0.0.1");
+        };
+        hooks.tcp_disconnect = [] {};
+        std::memset(image.data(), untouched_pattern, image_size);
+    }
+
+    // The line going dead: the process stops; the in-process processor
+    // still takes requests but never answers again.
+    void killLine()
+    {
+        if (inProcess()) inner.addFault(Fault{FaultKind::no_reply, 1});
+        else sim.stop();
+    }
+
+    // What the in-process processor holds, straight from its memory.
+    ParameterImage heldInProcess() const
+    {
+        ParameterImage held{};
+        for (const BlockRow& b : BlockMap)
+            std::copy_n(inner.device().working().begin() + b.device_address, b.length, held.data() + b.image_offset);
+        return held;
+    }
+
     void TearDown() override
     {
+        if (inProcess()) return;
         if (HasFailure()) std::printf("simulator trace:\n%s\n", qPrintable(sim.stderrText()));
     }
 
@@ -220,7 +275,12 @@ protected:
         try {
             return step();
         } catch (const LinkError& e) {
-            EXPECT_STRNE(e.what(), "") << "a connection error names its cause";
+            // The client's own texts, which the in-process processor must
+            // give alike: a dropped connection or a reply that did not come.
+            const std::string_view text = e.what();
+            EXPECT_TRUE(text == sim_connection_closed_text
+                        || text.starts_with("Timed out waiting for the processor at 127.0.0.1:"))
+                << text;
             return Ends::raises;
         }
     }
@@ -234,7 +294,7 @@ protected:
         QtTcpTransport fresh;
         fresh.set_reply_wait_ms(1000);
         DeviceLink reader(s, &serial, &fresh, &quiet);
-        if (GetParam().wire == Wire::tcp) {
+        if (row().wire == Wire::tcp) {
             tcp.disconnect();  // the simulator serves one client at a time
             s.network_mode = 1;
         } else {
@@ -258,6 +318,7 @@ protected:
     }
 
     SimProcess sim;
+    InProcessSim inner;
     QtSerialTransport serial;
     QtTcpTransport tcp;
     LinkState state;
@@ -269,7 +330,7 @@ protected:
 
 TEST_P(FaultMatrix, StatusLinkStateAndImageFollowTheRules)
 {
-    const Row& row = GetParam();
+    const Row& row = this->row();
     DeviceSequences seq(link, image, hooks);
     QElapsedTimer clock;
     clock.start();
@@ -285,7 +346,7 @@ TEST_P(FaultMatrix, StatusLinkStateAndImageFollowTheRules)
         EXPECT_EQ(kept, row.untouched.count(step) == 1) << "read step " << step;
     }
 
-    if (row.line_dies_after_connect) sim.stop();
+    if (row.line_dies_after_connect) killLine();
 
     // A slider moved the way the handlers do it: the image always, the
     // processor only while connected.
@@ -308,8 +369,10 @@ TEST_P(FaultMatrix, StatusLinkStateAndImageFollowTheRules)
     EXPECT_LT(clock.elapsed(), (block_count + 1 + download_step_count) * wait + 5000);
 
     if (!row.read_back) return;
-    ASSERT_TRUE(sim.running()) << "the simulator went away:\n" << sim.stderrText().toStdString();
-    const auto held = readBack();
+    if (!inProcess()) {
+        ASSERT_TRUE(sim.running()) << "the simulator went away:\n" << sim.stderrText().toStdString();
+    }
+    const auto held = inProcess() ? std::optional(heldInProcess()) : readBack();
     ASSERT_TRUE(held) << "the simulator no longer answers:\n" << sim.stderrText().toStdString();
     ParameterImage sent = image;
     if (wrote == Ends::skipped) sent.data()[written_offset] = before_write;
@@ -322,7 +385,12 @@ TEST_P(FaultMatrix, StatusLinkStateAndImageFollowTheRules)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Simulator, FaultMatrix, ::testing::ValuesIn(rows),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Simulator, FaultMatrix,
+                         ::testing::Combine(::testing::ValuesIn(rows),
+                                            ::testing::Values(Processor::process, Processor::in_process)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name)
+                                    + (std::get<1>(info.param) == Processor::in_process ? "_in_process" : "");
+                         });
 
 }  // namespace

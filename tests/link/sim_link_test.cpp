@@ -2,7 +2,7 @@
 // over loopback TCP and a real pseudo-terminal.
 #include "link/sequences.h"
 #include "link/serial_transport.h"
-#include "link/sim_process.h"
+#include "support/sim_process.h"
 #include "link/tcp_transport.h"
 
 #include <gtest/gtest.h>

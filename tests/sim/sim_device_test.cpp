@@ -496,6 +496,71 @@ TEST(SimFaults, EachModeFiresOnEveryNthRequest)
     }
 }
 
+TEST(SimFaults, OneShotFormNamesItsRequest)
+{
+    struct Case {
+        const char* spec;
+        bool ok;
+        FaultKind kind;
+        int value;
+        int at;
+    };
+    const Case cases[] = {
+        {"no-reply@5", true, FaultKind::no_reply, 5, 5},
+        {"bad-checksum@1", true, FaultKind::bad_checksum, 1, 1},
+        {"short@12", true, FaultKind::short_reply, 12, 12},
+        {"surplus@2", true, FaultKind::surplus, 2, 2},
+        {"close@3", true, FaultKind::close, 3, 3},
+        {"delay:500@4", true, FaultKind::delay, 500, 4},
+        {"no-reply:3", true, FaultKind::no_reply, 3, 0},
+        {"no-reply@0", false, {}, 0, 0},
+        {"no-reply@", false, {}, 0, 0},
+        {"no-reply@-2", false, {}, 0, 0},
+        {"no-reply@5x", false, {}, 0, 0},
+        {"no-reply:2@5", false, {}, 0, 0},  // a period and a request at once
+        {"delay@4", false, {}, 0, 0},       // a delay needs its milliseconds
+        {"delay:50@0", false, {}, 0, 0},
+        {"noreply@5", false, {}, 0, 0},
+        {"@5", false, {}, 0, 0},
+    };
+    for (const auto& c : cases) {
+        const auto f = parseFault(c.spec);
+        ASSERT_EQ(f.has_value(), c.ok) << c.spec;
+        if (!f) continue;
+        EXPECT_EQ(f->kind, c.kind) << c.spec;
+        EXPECT_EQ(f->value, c.value) << c.spec;
+        EXPECT_EQ(f->at, c.at) << c.spec;
+    }
+}
+
+TEST(SimFaults, OneShotModeFiresOnItsRequestOnly)
+{
+    const Bytes reply = hex("CA 06 01 5E 00 01 30");
+    FaultInjector faults;
+    faults.add(*parseFault("no-reply@2"));
+    faults.add(*parseFault("bad-checksum@4"));
+    faults.add(*parseFault("delay:70@4"));
+    faults.add(*parseFault("close@5"));  // TCP only: the serial line is spared
+    for (int n = 1; n <= 8; ++n) {
+        Bytes out = reply;
+        const auto verdict = faults.apply(Framing::serial, out);
+        const Bytes want = n == 2 ? Bytes{} : n == 4 ? hex("CA 06 01 5E 00 01 CF") : reply;
+        EXPECT_EQ(out, want) << "request " << n;
+        EXPECT_EQ(verdict.delayMs, n == 4 ? 70 : 0) << "request " << n;
+        EXPECT_FALSE(verdict.close) << "request " << n;
+    }
+    EXPECT_EQ(faults.firedCount(FaultKind::no_reply), 1);
+    EXPECT_EQ(faults.firedCount(FaultKind::bad_checksum), 1);
+    EXPECT_EQ(faults.firedCount(FaultKind::delay), 1);
+
+    FaultInjector tcp;
+    tcp.add(*parseFault("close@2"));
+    for (int n = 1; n <= 3; ++n) {
+        Bytes out = hex("06 01 5E 00 01 66");
+        EXPECT_EQ(tcp.apply(Framing::tcp, out).close, n == 2) << "request " << n;
+    }
+}
+
 TEST(SimFaults, DelayHoldsEveryReplyAndCloseSparesTheSerialLine)
 {
     FaultInjector faults;

@@ -9,7 +9,7 @@
 
 #include "core/device_link.h"
 #include "core/parameter_image.h"
-#include "link/sim_process.h"
+#include "support/sim_process.h"
 #include "link/tcp_transport.h"
 
 #include <QAbstractButton>
