@@ -94,7 +94,7 @@ void InProcessSim::set_reply_wait_ms(int milliseconds)
 
 void InProcessSim::send(std::span<const std::uint8_t> bytes)
 {
-    if (m_dropped) throw LinkError(std::string(sim_connection_closed_text));
+    if (m_dropped) throw LinkError(connection_closed_text(m_peer));
     m_tcpRx.clear();
     const auto reply = answer(Framing::tcp, bytes, m_replyWaitMs);
     m_tcpRx.insert(m_tcpRx.end(), reply.begin(), reply.end());
@@ -102,7 +102,7 @@ void InProcessSim::send(std::span<const std::uint8_t> bytes)
 
 void InProcessSim::receive(std::span<std::uint8_t> bytes)
 {
-    if (m_dropped) throw LinkError(std::string(sim_connection_closed_text));
+    if (m_dropped) throw LinkError(connection_closed_text(m_peer));
     // The real client waits its reply wait for the missing bytes, then gives up.
     if (m_tcpRx.size() < bytes.size()) throw LinkError("Timed out waiting for the processor at " + m_peer);
     std::copy_n(m_tcpRx.begin(), bytes.size(), bytes.begin());

@@ -23,8 +23,12 @@
 
 namespace tk770 {
 
-// What QtTcpTransport reports when the processor drops the connection.
-inline constexpr std::string_view sim_connection_closed_text = "The remote host closed the connection";
+// What QtTcpTransport reports when the processor at `peer` ("HOST:PORT")
+// drops the connection.
+inline std::string connection_closed_text(std::string_view peer)
+{
+    return "The remote host closed the connection (processor at " + std::string(peer) + ")";
+}
 
 class InProcessSim : public SerialTransport, public TcpTransport {
 public:

@@ -358,7 +358,7 @@ TEST_F(DeviceCommands, TcpFailureStopsTheDownloadAndLeavesStateAsItWas)
     form.N20->trigger();
     EXPECT_EQ(tcp.sends, 6) << "no frame after the failure";
     ASSERT_EQ(reported.size(), 1);
-    EXPECT_EQ(reported[0], qs(tk770::sim_connection_closed_text));
+    EXPECT_EQ(reported[0], qs(tk770::connection_closed_text("127.0.0.1:15288")));
     EXPECT_FALSE(cursorAtReport) << "the busy cursor is gone before the message";
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(form.messageText(), "step 5/16");
