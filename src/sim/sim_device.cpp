@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <cstring>
 
 namespace tk770 {
@@ -134,22 +135,28 @@ std::string_view faultName(FaultKind kind)
 }
 
 namespace {
-// A whole positive (or, where zero is allowed, non-negative) decimal number.
-std::optional<int> parseCount(std::string_view text, int least)
+// A whole decimal number from `least` up to the largest int. `why` says
+// what is wrong with anything else: not a number, or out of range.
+std::optional<int> parseCount(std::string_view text, int least, const char* what, std::string* why)
 {
     int value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || value < least) return std::nullopt;
-    return value;
+    const bool number = !text.empty() && end == text.data() + text.size();
+    if (number && ec == std::errc{} && value >= least) return value;
+    if (why != nullptr) {
+        *why = std::string(what) + (number ? " out of range: " : " not a whole number: ") + std::string(text) +
+               " (" + std::to_string(least) + " to " + std::to_string(std::numeric_limits<int>::max()) + ")";
+    }
+    return std::nullopt;
 }
 }  // namespace
 
-std::optional<Fault> parseFault(std::string_view spec)
+std::optional<Fault> parseFault(std::string_view spec, std::string* why)
 {
     // The one-shot form names the request after '@'.
     int at = 0;
     if (const auto sign = spec.find('@'); sign != std::string_view::npos) {
-        const auto number = parseCount(spec.substr(sign + 1), 1);
+        const auto number = parseCount(spec.substr(sign + 1), 1, "request number", why);
         if (!number) return std::nullopt;
         at = *number;
         spec = spec.substr(0, sign);
@@ -167,7 +174,7 @@ std::optional<Fault> parseFault(std::string_view spec)
         }
         if (at != 0 && !delay) return std::nullopt;
         // A delay of 0 is merely pointless; a period of 0 has no meaning.
-        const auto value = parseCount(spec.substr(colon + 1), delay ? 0 : 1);
+        const auto value = parseCount(spec.substr(colon + 1), delay ? 0 : 1, delay ? "delay in ms" : "period", why);
         if (!value) return std::nullopt;
         return Fault{row.kind, *value, at};
     }

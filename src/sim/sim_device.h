@@ -72,7 +72,9 @@ struct Fault {
 
 // "no-reply:3" and the like, or the one-shot "no-reply@5" (for a delay
 // "delay:MS@N"); nullopt for anything else.
-std::optional<Fault> parseFault(std::string_view spec);
+// `why`, when given, says what is wrong with a known mode's number (not a
+// number, or out of range); it stays empty for an unknown or malformed spec.
+std::optional<Fault> parseFault(std::string_view spec, std::string* why = nullptr);
 std::string_view faultName(FaultKind kind);
 
 // Named fault modes with their own counters. Every accepted request counts

@@ -94,9 +94,16 @@ std::optional<SimOptions> parseSimArguments(const QStringList& arguments, QStrin
     }
     for (const QString& spec : parser.values(fault)) {
         const QByteArray latin = spec.toLatin1();
-        const auto parsed = parseFault(std::string_view(latin.constData(), static_cast<std::size_t>(latin.size())));
+        std::string why;
+        const auto parsed =
+            parseFault(std::string_view(latin.constData(), static_cast<std::size_t>(latin.size())), &why);
+        if (!parsed && !why.empty()) {
+            error = QStringLiteral("fault %1: %2").arg(spec, QString::fromStdString(why));
+            return std::nullopt;
+        }
         if (!parsed) {
-            error = QStringLiteral("unknown fault %1 (no-reply:N, bad-checksum:N, short:N, surplus:N, delay:MS, close:N)")
+            error = QStringLiteral("unknown fault %1 (no-reply:N, bad-checksum:N, short:N, surplus:N, delay:MS, "
+                                   "close:N, or NAME@N for request N only)")
                         .arg(spec);
             return std::nullopt;
         }
