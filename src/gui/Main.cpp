@@ -10,6 +10,16 @@
 #include <QScreen>
 #include <QStyle>
 
+using tk770::setTag;
+using tk770::setFontColor;
+
+using tk770::RadioGroup;
+using tk770::CheckGroup;
+using tk770::SideChannel;
+using tk770::TabControl;
+using tk770::ScaleLabel;
+using tk770::PaintBox;
+
 namespace {
 
 // Design captions of the layout (the start-up refresh and the language

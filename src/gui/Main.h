@@ -231,7 +231,7 @@ public:
     QLabel* suiForm1;
     QLabel* Image2;
     QPushButton *suiButton1, *suiButton2, *suiButton3, *suiButton4, *suiButton5;
-    TabControl* suiTabControl1;
+    tk770::TabControl* suiTabControl1;
     // Channel page: band sliders, read-outs and scales
     QSlider *TrackBar4, *TrackBar5, *TrackBar6, *TrackBar7, *TrackBar8, *TrackBar9, *TrackBar10, *TrackBar11, *TrackBar12, *TrackBar13, *TrackBar14, *TrackBar15, *TrackBar16, *TrackBar17, *TrackBar18, *TrackBar19, *TrackBar20, *TrackBar21, *TrackBar22, *TrackBar23, *TrackBar24, *TrackBar25, *TrackBar26, *TrackBar27, *TrackBar28, *TrackBar29, *TrackBar30;
     QLineEdit *Edit4, *Edit5, *Edit6, *Edit7, *Edit8, *Edit9, *Edit10, *Edit11, *Edit12, *Edit13, *Edit14, *Edit15, *Edit16, *Edit17, *Edit18, *Edit19, *Edit20, *Edit21, *Edit22, *Edit23, *Edit24, *Edit25, *Edit26, *Edit27, *Edit28, *Edit29, *Edit30;
@@ -239,7 +239,7 @@ public:
     QCheckBox* suiCheckBox14;
     QPushButton* suiButton22;
     QLabel* Image1;
-    PaintBox* PaintBox1;
+    tk770::PaintBox* PaintBox1;
     QLabel *StaticText72, *StaticText69;
     QSlider *TrackBar2, *TrackBar1, *TrackBar3, *TrackBar32;
     QLabel *StaticText27, *StaticText28, *StaticText31, *StaticText32;
@@ -252,7 +252,7 @@ public:
     QLineEdit *Edit32, *Edit37, *Edit33, *Edit36, *Edit34, *Edit35;
     QLabel *StaticText34, *StaticText35, *StaticText36, *StaticText37, *StaticText38, *StaticText39, *StaticText40, *StaticText50, *StaticText51, *StaticText52, *StaticText53, *StaticText54, *StaticText55;
     QCheckBox* suiCheckBox15;
-    RadioGroup* suiRadioGroup4;
+    tk770::RadioGroup* suiRadioGroup4;
     // Master section
     QComboBox* ComboBox1;
     QPushButton* suiButton23;
@@ -262,15 +262,15 @@ public:
     QStatusBar* suiStatusBar1;
     QLabel *StatusPanel0, *StatusPanel1;
     // Input panel
-    SideChannel* suiSideChannel1;
+    tk770::SideChannel* suiSideChannel1;
     QLabel *StaticText42, *StaticText41, *StaticText44, *StaticText46, *StaticText48;
     QSlider *suiTrackBar1, *suiTrackBar2, *suiTrackBar3, *suiTrackBar4, *suiTrackBar5;
     QLabel *StaticText1, *StaticText2, *StaticText3, *StaticText4, *StaticText5;
     QCheckBox *suiCheckBox1, *suiCheckBox2, *suiCheckBox3, *suiCheckBox4, *suiCheckBox5;
-    RadioGroup *suiRadioGroup1, *suiRadioGroup2;
-    CheckGroup* suiCheckGroup1;
+    tk770::RadioGroup *suiRadioGroup1, *suiRadioGroup2;
+    tk770::CheckGroup* suiCheckGroup1;
     // Output panel
-    SideChannel* suiSideChannel2;
+    tk770::SideChannel* suiSideChannel2;
     QLabel* StaticText21;
     QSlider *suiTrackBar6, *suiTrackBar7, *suiTrackBar8, *suiTrackBar9, *suiTrackBar10, *suiTrackBar11, *suiTrackBar12, *suiTrackBar13;
     QSlider *TrackBar38, *TrackBar39, *TrackBar40, *TrackBar41, *TrackBar42, *TrackBar43, *TrackBar44, *TrackBar45;
@@ -279,7 +279,7 @@ public:
     QPushButton *suiButton14, *suiButton15, *suiButton16, *suiButton17, *suiButton18, *suiButton19, *suiButton20, *suiButton21;
     QPushButton *suiButton6, *suiButton7, *suiButton8, *suiButton9, *suiButton10, *suiButton11, *suiButton12, *suiButton13;
     QCheckBox *suiCheckBox6, *suiCheckBox7, *suiCheckBox8, *suiCheckBox9, *suiCheckBox10, *suiCheckBox11, *suiCheckBox12, *suiCheckBox13;
-    RadioGroup* suiRadioGroup3;
+    tk770::RadioGroup* suiRadioGroup3;
     // Menus
     QMenuBar* suiMainMenu1;
     QMenu *N1, *EQ1, *EQ2, *N10, *N16, *N11, *N23;

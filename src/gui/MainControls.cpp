@@ -9,6 +9,11 @@
 
 #include <optional>
 
+using tk770::tagOf;
+using tk770::setFontColor;
+
+using tk770::RadioGroup;
+
 using tk770::ChoiceControl;
 using tk770::FlagControl;
 using tk770::SliderControl;

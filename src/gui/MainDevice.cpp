@@ -16,6 +16,8 @@
 
 #include <string>
 
+using tk770::tagOf;
+
 namespace {
 
 // Thrown by the outer command once a handler nested in it was stopped by a

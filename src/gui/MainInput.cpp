@@ -3,6 +3,8 @@
 // and the source and routing groups, but not the Format menu.
 #include "gui/Main.h"
 
+using tk770::tagOf;
+
 namespace {
 // Format number -> input_format code, and whether it sets the digital flag.
 constexpr int format_code[5] = {0, 0, 1, 2, 3};

@@ -9,6 +9,8 @@
 
 #include "core/readout.h"
 
+using tk770::setFontColor;
+
 using tk770::FlagControl;
 using tk770::qs;
 using tk770::SliderControl;

@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QResizeEvent>
 
+namespace tk770 {
+
 namespace {
 const char* const tag_property = "tag";
 const char* const color_property = "fontColor";
@@ -267,3 +269,5 @@ void PaintBox::paintEvent(QPaintEvent*)
     p.fillRect(rect(), Qt::black);
     if (!m_picture.isNull()) p.drawImage(0, 0, m_picture);
 }
+
+}  // namespace tk770

@@ -21,6 +21,8 @@
 
 class QEnterEvent;
 
+namespace tk770 {
+
 // Integer tag of a control (its index within its family); -1 when unset.
 int tagOf(const QObject* control);
 void setTag(QObject* control, int tag);
@@ -172,3 +174,5 @@ private:
     QImage m_picture;
     int m_paintCount = 0;
 };
+
+}  // namespace tk770

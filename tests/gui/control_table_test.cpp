@@ -9,6 +9,8 @@
 
 #include <string>
 
+using tk770::RadioGroup;
+
 namespace {
 
 using tk770::FieldRef;

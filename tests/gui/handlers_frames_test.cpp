@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+using tk770::fontColor;
+
 namespace {
 
 struct HandlerCase {

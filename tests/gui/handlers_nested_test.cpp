@@ -8,6 +8,8 @@
 
 #include <functional>
 
+using tk770::fontColor;
+
 namespace {
 
 using Action = std::function<void(TForm1&)>;

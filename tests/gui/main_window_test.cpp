@@ -20,6 +20,10 @@
 #include <functional>
 #include <string>
 
+using tk770::tagOf;
+
+using tk770::SideChannel;
+
 namespace {
 
 using tk770::testing::qs;
