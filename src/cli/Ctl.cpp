@@ -6,6 +6,7 @@
 #include "core/cp936.h"
 #include "core/field_table.h"
 #include "core/project_file.h"
+#include "tk770_version.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -228,7 +229,7 @@ int cmdCurve(Context& c)
     for (const auto& line : curveCsvLines(curve.points())) c.out << line << '\n';
     if (c.parser.isSet("png")) {
         const QString path = c.parser.value("png");
-        if (!curve.graph().save(path, "PNG")) return fileError(c.err, project_cannot_write, path);
+        if (!curve.writePng(path)) return fileError(c.err, project_cannot_write, path);
     }
     return ExitOk;
 }
@@ -422,6 +423,8 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({"h", "help"}, QStringLiteral("Show this help."));
     parser.addOption(help);
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the program's name and version."));
+    parser.addOption(version);
     parser.addOption({"tcp", QStringLiteral("Reach the processor over TCP (default port %1).").arg(tcp_port),
                       "HOST[:PORT]"});
     parser.addOption({"serial", QStringLiteral("Reach the processor on a serial port."), "DEVICE"});
@@ -446,6 +449,10 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
     if (!parser.parse(words)) return usage(err, parser.errorText());
     if (parser.isSet(help)) {
         out << parser.helpText() << '\n' << commandList();
+        return ExitOk;
+    }
+    if (parser.isSet(version)) {
+        out << "tk770ctl " << project_version << '\n';
         return ExitOk;
     }
     QStringList positional = parser.positionalArguments();
