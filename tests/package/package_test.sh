@@ -56,7 +56,7 @@ else
     grep -q gateway "$work/files" && fail "gateway files packaged though the gateway is not built"
 fi
 # Nothing outside the places a package may use, and no maintainer scripts.
-grep -v -e '^/$' -e '^/usr/' -e '^/etc/default/' "$work/files" | grep . && fail "files outside /usr and /etc/default"
+grep -v -e '^/$' -e '^/usr/' -e '^/etc/$' -e '^/etc/default/' "$work/files" | grep . && fail "files outside /usr and /etc/default"
 dpkg-deb -e "$deb" "$work/control"
 for script in preinst postinst prerm postrm; do
     [ -e "$work/control/$script" ] && fail "maintainer script $script"
