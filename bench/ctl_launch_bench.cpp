@@ -31,11 +31,10 @@ struct Run {
     long peakRssKb = 0;
 };
 
-// Runs tk770ctl with `args`, its output to /dev/null.
-Run runCtl(const std::vector<std::string>& args)
+// Runs `program` with `args`, its output to /dev/null.
+Run runProgram(std::string program, const std::vector<std::string>& args)
 {
     std::vector<char*> argv;
-    std::string program = TK770CTL_PATH;
     argv.push_back(program.data());
     std::vector<std::string> copy = args;
     for (auto& a : copy) argv.push_back(a.data());
@@ -74,14 +73,14 @@ long ownAnonKb()
     return 0;
 }
 
-void measure(benchmark::State& state, const std::vector<std::string>& args)
+void measure(benchmark::State& state, const std::vector<std::string>& args, const std::string& program = TK770CTL_PATH)
 {
     const long floorKb = ownAnonKb();
     long peak = 0;
     for (auto _ : state) {
-        const Run run = runCtl(args);
+        const Run run = runProgram(program, args);
         if (!run.ok) {
-            state.SkipWithError("tk770ctl failed");
+            state.SkipWithError("the program failed");
             return;
         }
         state.SetIterationTime(run.seconds);
@@ -94,6 +93,11 @@ void measure(benchmark::State& state, const std::vector<std::string>& args)
     state.counters["peak_rss_mb"] = static_cast<double>(peak) / 1024.0;
     state.counters["bench_anon_mb"] = static_cast<double>(floorKb) / 1024.0;
 }
+
+// The floor under every figure here: starting and reaping a process that
+// does nothing, on this machine at this moment.
+void BM_TrueProcess(benchmark::State& state) { measure(state, {}, "/bin/true"); }
+BENCHMARK(BM_TrueProcess)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);
 
 void BM_CtlHelp(benchmark::State& state) { measure(state, {"--help"}); }
 BENCHMARK(BM_CtlHelp)->UseManualTime()->Iterations(50)->Unit(benchmark::kMillisecond);
