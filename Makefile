@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all bootstrap configure build test bench clean test-sanitize fuzz fuzz-ci run soak
+.PHONY: all bootstrap configure build test bench clean test-sanitize fuzz fuzz-ci run soak package
 
 all: build
 
@@ -26,6 +26,15 @@ bench: build
 
 clean:
 	rm -rf $(BUILD)
+
+# The Debian package (CPack, dependencies from dpkg-shlibdeps) in $(BUILD)/,
+# then lintian: any error fails the target.
+package: build
+	@rm -f $(BUILD)/tk770_*.deb
+	@cd $(BUILD) && cpack -G DEB >/dev/null
+	@deb=$$(ls $(BUILD)/tk770_*.deb) && echo "$$deb" && \
+	  if command -v lintian >/dev/null; then lintian --fail-on error "$$deb"; \
+	  else echo "lintian not installed: not checked"; fi
 
 # The real window, offscreen, against a simulator that misbehaves at random,
 # then a clean download and read-back. Bounded by time and events; not in CI.

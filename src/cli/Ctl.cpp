@@ -8,8 +8,8 @@
 #include "core/file_output.h"
 #include "core/project_file.h"
 #include "core/send_unit.h"
+#include "tk770_version.h"
 
-#include <QBuffer>
 #include <QCommandLineParser>
 #include <QHash>
 #include <QJsonDocument>
@@ -240,12 +240,10 @@ int cmdCurve(Context& c)
     ChannelCurve curve(image, *channel);
     for (const auto& line : curveCsvLines(curve.points())) c.out << line << '\n';
     if (c.parser.isSet("png")) {
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        curve.graph().save(&buffer, "PNG");
+        const std::vector<std::uint8_t> png = curve.graphPng();
+        if (png.empty()) return fileError(c.err, project_cannot_write, c.parser.value("png"));
         OutputFiles files;
-        files.stage(local8(c.parser.value("png")), bytesOf(png));
+        files.stage(local8(c.parser.value("png")), png);
         return commitOutputs(c, files);
     }
     return ExitOk;
@@ -451,6 +449,8 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({"h", "help"}, QStringLiteral("Show this help."));
     parser.addOption(help);
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the program's name and version."));
+    parser.addOption(version);
     parser.addOption({"tcp", QStringLiteral("Reach the processor over TCP (default port %1).").arg(tcp_port),
                       "HOST[:PORT]"});
     parser.addOption({"serial", QStringLiteral("Reach the processor on a serial port."), "DEVICE"});
@@ -476,6 +476,10 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
     if (!parser.parse(words)) return usage(err, parser.errorText());
     if (parser.isSet(help)) {
         out << parser.helpText() << '\n' << commandList();
+        return ExitOk;
+    }
+    if (parser.isSet(version)) {
+        out << "tk770ctl " << project_version << '\n';
         return ExitOk;
     }
     QStringList positional = parser.positionalArguments();

@@ -1,8 +1,10 @@
 #include "cli/CurveExport.h"
 
-#include "core/response_raster.h"
+#include "cli/PngEncoder.h"
 
 #include <cmath>
+#include <span>
+#include <string>
 
 
 namespace tk770 {
@@ -35,16 +37,19 @@ QList<CurvePoint> ChannelCurve::points()
     return out;
 }
 
-QImage ChannelCurve::graph()
+GraphRaster ChannelCurve::graph()
 {
     GraphRaster raster;
     render_response_graph(raster, m_model, m_channel);
-    QImage image(graph_width, graph_height, QImage::Format_RGB32);
-    for (int y = 0; y < graph_height; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < graph_width; ++x) line[x] = 0xFF000000u | raster.at(x, y);
-    }
-    return image;
+    return raster;
+}
+
+std::vector<std::uint8_t> ChannelCurve::graphPng()
+{
+    const GraphRaster raster = graph();
+    const std::span<const std::uint32_t> pixels(raster.data(),
+                                                static_cast<std::size_t>(graph_width) * graph_height);
+    return encodePngRgb(pixels, graph_width, graph_height);
 }
 
 QStringList curveCsvLines(const QList<CurvePoint>& points)

@@ -5,10 +5,13 @@
 
 #include "core/parameter_image.h"
 #include "core/response.h"
+#include "core/response_raster.h"
 
-#include <QImage>
 #include <QString>
 #include <QStringList>
+
+#include <cstdint>
+#include <vector>
 
 namespace tk770 {
 
@@ -27,8 +30,10 @@ public:
     ChannelCurve(const tk770::ParameterImage& image, int channel);
 
     QList<CurvePoint> points();
-    // The 635 x 195 graph, grid and curve.
-    QImage graph();
+    // The 635 x 195 graph, grid and curve, as the window draws it.
+    tk770::GraphRaster graph();
+    // The same graph as PNG file bytes; empty if encoding failed.
+    std::vector<std::uint8_t> graphPng();
 
 private:
     tk770::ParameterImage m_image;

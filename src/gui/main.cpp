@@ -1,5 +1,6 @@
 // tk770-panel: the operator's control panel.
 #include "gui/Main.h"
+#include "tk770_version.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -62,6 +63,7 @@ int main(int argc, char** argv)
     const long long mainUs = nowUs();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tk770-panel"));
+    QApplication::setApplicationVersion(QString::fromLatin1(tk770::project_version));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QFont font(QStringLiteral("WenQuanYi Micro Hei"));
     font.setPixelSize(12);
@@ -70,6 +72,7 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Control panel of the eight-channel cinema audio processor"));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption hostOption(QStringLiteral("host"),
                                         QStringLiteral("TCP host of the processor (default 192.168.0.8)."),
                                         QStringLiteral("HOST"));

@@ -1,6 +1,7 @@
 // tk770-sim: stands in for the processor on a TCP port and/or a
 // pseudo-terminal, for training, preparing a hall and every link test.
 #include "sim/sim_server.h"
+#include "tk770_version.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -40,7 +41,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tk770-sim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("0.1"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(tk770::project_version));
 
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
@@ -51,7 +52,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (arguments.contains(QStringLiteral("--version"))) {
-        std::puts("tk770-sim 0.1");
+        std::printf("tk770-sim %s\n", tk770::project_version);
         return 0;
     }
 
