@@ -1,5 +1,8 @@
 // The real tk770-sim program, started the way the link and tool tests start
 // it, talked to with raw frames over TCP and over its pseudo-terminal.
+#include "core/frame.h"
+#include "support/sim_process.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -21,76 +24,25 @@ constexpr int wait_ms = 10000;  // generous: the machine is shared; every wait e
 
 QByteArray hex(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
 
+// Requests, and the replies to expect, built by the codec the simulator is
+// tested against; the hand-written hex strings pin the layout itself.
 QByteArray frame(bool serial, quint8 cmd, int address, int length, const QByteArray& data = {})
 {
-    QByteArray out;
-    if (serial) out.append(char(0xCA));
-    for (const int b : {int{cmd}, address >> 8, address, length >> 8, length}) out.append(char(b));
-    out.append(data);
-    quint8 sum = 0;
-    for (const char c : out) sum = quint8(sum + quint8(c));
-    out.append(char(sum));
-    return out;
+    using namespace tk770;
+    const Framing framing = serial ? Framing::serial : Framing::tcp;
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(data.constData()),
+                                              static_cast<std::size_t>(data.size()));
+    std::vector<std::uint8_t> out(frame_overhead(framing) + bytes.size());
+    if (cmd == static_cast<quint8>(Command::read) && !data.isEmpty())
+        out = build_read_reply(framing, address, bytes);
+    else if (cmd == static_cast<quint8>(Command::read))
+        out.resize(build_read_request(framing, address, length, out));
+    else
+        out.resize(build_request(framing, static_cast<Command>(cmd), address, bytes, out));
+    return QByteArray(reinterpret_cast<const char*>(out.data()), static_cast<qsizetype>(out.size()));
 }
 
-class SimProcess {
-public:
-    ~SimProcess()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(wait_ms);
-        }
-    }
-
-    // Starts the program and waits for its "ready" line.
-    bool start(const QStringList& arguments)
-    {
-        m_process.start(QStringLiteral(TK770_SIM_PATH), arguments);
-        if (!m_process.waitForStarted(wait_ms)) return false;
-        m_process.closeWriteChannel();  // stdin at EOF must not end it
-        QDeadlineTimer deadline(wait_ms);
-        while (!deadline.hasExpired()) {
-            while (m_process.canReadLine()) {
-                const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-                if (line.startsWith(QLatin1String("tcp ")))
-                    m_port = quint16(line.section(QLatin1Char(':'), -1).toUInt());
-                else if (line.startsWith(QLatin1String("pty ")))
-                    m_pty = line.mid(4);
-                else if (line == QLatin1String("ready"))
-                    return true;
-            }
-            if (m_process.state() == QProcess::NotRunning) return false;
-            m_process.waitForReadyRead(int(deadline.remainingTime()));
-        }
-        return false;
-    }
-
-    // SIGTERM, then the exit status; -1 if it did not end normally.
-    int terminate()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(wait_ms) || m_process.exitStatus() != QProcess::NormalExit) return -1;
-        return m_process.exitCode();
-    }
-
-    // Runs to completion (for start-up failures).
-    int finish()
-    {
-        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(wait_ms)) return -1;
-        if (m_process.exitStatus() != QProcess::NormalExit) return -1;
-        return m_process.exitCode();
-    }
-
-    QByteArray trace() { return m_process.readAllStandardError(); }
-    quint16 port() const { return m_port; }
-    QString pty() const { return m_pty; }
-
-private:
-    QProcess m_process;
-    quint16 m_port = 0;
-    QString m_pty;
-};
+using tk770::testing::SimProcess;
 
 // Sends a request and collects `expected` bytes of reply, or what came in time.
 QByteArray exchange(QTcpSocket& socket, const QByteArray& request, int expected)
@@ -133,12 +85,12 @@ TEST(SimProcess, AnswersOverTcpAndPtyAndExitsCleanly)
     const QString link = dir.filePath(QStringLiteral("tk770-line"));
     SimProcess sim;
     ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--pty", link, "--restart-ms", "50", "-v"}));
-    ASSERT_NE(sim.port(), 0);
+    ASSERT_NE(sim.tcpPort(), 0);
     ASSERT_TRUE(QFileInfo(link).isSymLink());
-    EXPECT_EQ(QFileInfo(link).symLinkTarget(), sim.pty());
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), sim.ptyPath());
 
     QTcpSocket first;
-    ASSERT_TRUE(connectTo(first, sim.port()));
+    ASSERT_TRUE(connectTo(first, sim.tcpPort()));
     EXPECT_EQ(exchange(first, hex("03 00 00 00 05 08"), 11), hex("03 00 00 00 05 50 50 50 50 50 98"));
 
     // The serial line: garbage first, and the request in two pieces.
@@ -158,7 +110,7 @@ TEST(SimProcess, AnswersOverTcpAndPtyAndExitsCleanly)
 
     // One client at a time: the second is answered once the first has gone.
     QTcpSocket second;
-    ASSERT_TRUE(connectTo(second, sim.port()));
+    ASSERT_TRUE(connectTo(second, sim.tcpPort()));
     second.write(hex("03 00 00 00 05 08"));
     second.flush();
     first.disconnectFromHost();
@@ -171,7 +123,7 @@ TEST(SimProcess, AnswersOverTcpAndPtyAndExitsCleanly)
 
     EXPECT_EQ(sim.terminate(), 0);
     EXPECT_FALSE(QFileInfo(link).isSymLink()) << "the link is removed on exit";
-    const QByteArray trace = sim.trace();
+    const QByteArray trace = sim.stderrText().toUtf8();
     EXPECT_TRUE(trace.contains("rx 03 00 00 00 05 08\n")) << trace.constData();
     EXPECT_TRUE(trace.contains("tx CA 03 00 00 00 05 50 50 50 50 50 62\n")) << trace.constData();
 }
@@ -185,7 +137,7 @@ TEST(SimProcess, StateFileKeepsStoresAcrossRunsAndCloseFaultDropsTheClient)
         SimProcess sim;
         ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--state", state, "--fault", "close:3"}));
         QTcpSocket socket;
-        ASSERT_TRUE(connectTo(socket, sim.port()));
+        ASSERT_TRUE(connectTo(socket, sim.tcpPort()));
         EXPECT_EQ(exchange(socket, frame(false, 0x10, 0x134, 1, hex("07")), 6), hex("10 01 34 00 01 46"));
         EXPECT_EQ(exchange(socket, frame(false, 0x06, 0x131, 1, hex("21")), 6), hex("06 01 31 00 01 39"));
 
@@ -206,7 +158,7 @@ TEST(SimProcess, StateFileKeepsStoresAcrossRunsAndCloseFaultDropsTheClient)
         SimProcess sim;
         ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--state", state}));
         QTcpSocket socket;
-        ASSERT_TRUE(connectTo(socket, sim.port()));
+        ASSERT_TRUE(connectTo(socket, sim.tcpPort()));
         EXPECT_EQ(exchange(socket, frame(false, 0x03, 0x131, 4), 10), frame(false, 0x03, 0x131, 4, hex("46 00 00 07")));
         EXPECT_EQ(sim.terminate(), 0);
     }
@@ -254,7 +206,7 @@ TEST(SimProcess, RefusesToStartWithAStateFileItCouldNotKeep)
         SimProcess sim;
         EXPECT_FALSE(sim.start(QStringList{"--tcp", "127.0.0.1:0"} + c.args)) << c.what;
         EXPECT_EQ(sim.finish(), 1) << c.what;
-        const QByteArray err = sim.trace();
+        const QByteArray err = sim.stderrText().toUtf8();
         EXPECT_TRUE(err.contains(c.message)) << c.what << ": " << err.constData();
     }
     EXPECT_TRUE(QFileInfo(loop).isSymLink()) << "the loop is refused, not replaced";
@@ -269,7 +221,7 @@ TEST(SimProcess, SaveThatCouldNotBeKeptIsNotAcknowledged)
     SimProcess sim;
     ASSERT_TRUE(sim.start({"--tcp", "127.0.0.1:0", "--state", state}));
     QTcpSocket socket;
-    ASSERT_TRUE(connectTo(socket, sim.port()));
+    ASSERT_TRUE(connectTo(socket, sim.tcpPort()));
     EXPECT_EQ(exchange(socket, frame(false, 0x10, 0x134, 1, hex("07")), 6), hex("10 01 34 00 01 46"));
 
     // The state file becomes something the simulator cannot replace.
@@ -280,7 +232,7 @@ TEST(SimProcess, SaveThatCouldNotBeKeptIsNotAcknowledged)
     EXPECT_FALSE(socket.waitForReadyRead(1000)) << "no acknowledgement for a save that was not kept";
     EXPECT_EQ(socket.readAll(), QByteArray());
     EXPECT_EQ(sim.terminate(), 0);
-    EXPECT_TRUE(sim.trace().contains("cannot write the state file"));
+    EXPECT_TRUE(sim.stderrText().toUtf8().contains("cannot write the state file"));
 }
 
 }  // namespace

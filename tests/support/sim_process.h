@@ -90,6 +90,20 @@ public:
         }
     }
 
+    // SIGTERM, then the exit status; -1 when it did not end normally.
+    int terminate()
+    {
+        m_process.terminate();
+        return finish();
+    }
+    // The exit status once it has ended (a refused start ends it at once);
+    // -1 when it did not end normally or in time.
+    int finish()
+    {
+        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(10000)) return -1;
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+
     bool running() const { return m_process.state() == QProcess::Running; }
     QString tcpHost() const { return m_tcpHost; }
     int tcpPort() const { return m_tcpPort; }
