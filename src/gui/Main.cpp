@@ -224,6 +224,7 @@ QString TForm1::linkText() const { return StatusPanel1->text(); }
 void TForm1::set_message_text(std::string_view text)
 {
     StatusPanel0->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    StatusPanel0->setToolTip({});
 }
 
 void TForm1::set_link_text(std::string_view text)

@@ -126,6 +126,7 @@ public:
     void outputRefresh();           // stage 5
     void subwooferPageRefresh();
     void setWindowTitleFromName();
+    void showFileFailure(int result, const std::string& reason);
 
     // ---- response graph ----
     void ComputeSection(int channel, int index, int kind);

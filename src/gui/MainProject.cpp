@@ -32,6 +32,14 @@ void TForm1::N2Click(QObject*)
     refreshing = 0;
 }
 
+// The message panel keeps its fixed text; the file and the system's reason
+// are one hover away.
+void TForm1::showFileFailure(int result, const std::string& reason)
+{
+    set_message_text(tk770::file_result_message(result));
+    StatusPanel0->setToolTip(QString::fromStdString(reason));
+}
+
 void TForm1::N3Click(QObject*)
 {
     const QString chosen = m_runDialog(OpenDialog1);
@@ -61,8 +69,9 @@ void TForm1::N3Click(QObject*)
 
 void TForm1::N4Click(QObject*)
 {
-    const int result = tk770::write_project_file(toPath(m_currentFileName), m_image, device_ip_text);
-    if (result != tk770::project_ok) set_message_text(tk770::file_result_message(result));
+    std::string reason;
+    const int result = tk770::write_project_file(toPath(m_currentFileName), m_image, device_ip_text, &reason);
+    if (result != tk770::project_ok) showFileFailure(result, reason);
 }
 
 void TForm1::N5Click(QObject*)
@@ -74,9 +83,10 @@ void TForm1::N5Click(QObject*)
         set_message_text(text_path_too_long);
         return;
     }
-    const int result = tk770::write_project_file(toPath(dialogFileName), m_image, device_ip_text);
+    std::string reason;
+    const int result = tk770::write_project_file(toPath(dialogFileName), m_image, device_ip_text, &reason);
     if (result != tk770::project_ok) {
-        set_message_text(tk770::file_result_message(result));
+        showFileFailure(result, reason);
         return;
     }
     setCurrentFileName(dialogFileName);

@@ -577,6 +577,23 @@ TEST_F(ProjectCommands, SaveAsNamesTheWindowAndSaveWritesBackThere)
     EXPECT_EQ(form.currentFileName(), path("saved.qsdat"));
 }
 
+TEST_F(ProjectCommands, SaveAsOverSomethingThatIsNotAFileIsRefusedWithTheReason)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+    answer = path("folder");
+    form.N5Click();
+    EXPECT_EQ(form.messageText(), "Can't write this file!");
+    EXPECT_TRUE(form.StatusPanel0->toolTip().contains(answer + ": not a regular file"))
+        << form.StatusPanel0->toolTip().toStdString();
+    EXPECT_TRUE(QFileInfo(answer).isDir());
+    EXPECT_NE(form.currentFileName(), answer);
+
+    answer = path(QString(300, QLatin1Char('b')));
+    form.N5Click();
+    EXPECT_EQ(form.messageText(), "File Name Too Long!");
+    EXPECT_TRUE(form.StatusPanel0->toolTip().isEmpty()) << "the next message drops the old reason";
+}
+
 TEST_F(ProjectCommands, SaveWithoutANameWritesUntitledInTheWorkingDirectory)
 {
     const QString old = QDir::currentPath();
