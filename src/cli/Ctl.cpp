@@ -13,7 +13,6 @@
 #include <QCommandLineParser>
 #include <QHash>
 #include <QJsonDocument>
-#include <QRegularExpression>
 #include <QTextStream>
 
 #include <algorithm>
@@ -101,11 +100,18 @@ int deviceError(QTextStream& err, const QString& text)
 
 std::string local8(const QString& text) { return text.toStdString(); }
 
+// 1 to `most` ASCII digits and nothing else. Plain loops, not regular
+// expressions: every run of the tool would pay for compiling them.
+bool allDigits(QStringView text, qsizetype most)
+{
+    if (text.isEmpty() || text.size() > most) return false;
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
 // Strict decimal integer in [min, max].
 std::optional<int> parseInt(const QString& text, int min, int max)
 {
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
-    if (!digits.match(text).hasMatch()) return std::nullopt;
+    if (!allDigits(text, 9)) return std::nullopt;
     const int v = text.toInt();
     if (v < min || v > max) return std::nullopt;
     return v;
@@ -464,11 +470,13 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
 
     // A negative number ("set eq[0][0] -30") would read as an unknown option;
     // no option is named by digits, so such words are set aside as values.
-    static const QRegularExpression negativeNumber(QStringLiteral("^-[0-9]+$"));
+    const auto negativeNumber = [](const QString& w) {
+        return w.startsWith(u'-') && allDigits(QStringView(w).mid(1), w.size());
+    };
     QStringList words = arguments;
     QHash<QString, QString> setAside;
     for (qsizetype i = 1; i < words.size(); ++i) {
-        if (!negativeNumber.match(words[i]).hasMatch()) continue;
+        if (!negativeNumber(words[i])) continue;
         const QString marker = QStringLiteral("\x01value%1").arg(i);
         setAside.insert(marker, words[i]);
         words[i] = marker;

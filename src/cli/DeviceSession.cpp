@@ -1,7 +1,6 @@
 #include "cli/DeviceSession.h"
 
-#include <QRegularExpression>
-
+#include <algorithm>
 
 namespace tk770 {
 
@@ -13,9 +12,13 @@ void StreamStatus::set_message_text(std::string_view text)
 
 int comPortNumber(const QString& device)
 {
-    static const QRegularExpression com(QStringLiteral("^COM([1-9]|10)$"));
-    const auto match = com.match(device);
-    return match.hasMatch() ? match.captured(1).toInt() : 0;
+    // COM1 to COM10, exactly.
+    if (!device.startsWith(QLatin1String("COM"))) return 0;
+    const QStringView number = QStringView(device).mid(3);
+    if (number.isEmpty() || number.size() > 2 || number.front() == u'0') return 0;
+    if (!std::all_of(number.begin(), number.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) return 0;
+    const int n = number.toInt();
+    return n <= 10 ? n : 0;
 }
 
 DeviceSession::DeviceSession(const LinkOptions& options, QTextStream& err)

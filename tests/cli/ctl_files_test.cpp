@@ -170,3 +170,18 @@ TEST(ToolMessages, SayTheRealReason)
 }
 
 }  // namespace
+
+#include "cli/DeviceSession.h"
+
+namespace {
+
+TEST(SerialDeviceNames, OnlyCom1ToCom10AreNumberedPorts)
+{
+    const std::pair<const char*, int> cases[] = {
+        {"COM1", 1}, {"COM9", 9},   {"COM10", 10}, {"COM0", 0},       {"COM01", 0}, {"COM11", 0},
+        {"COM", 0},  {"com1", 0},   {"COM1x", 0},  {"COM-1", 0},      {" COM1", 0}, {"/dev/ttyS0", 0},
+    };
+    for (const auto& [name, port] : cases) EXPECT_EQ(tk770::comPortNumber(QString::fromLatin1(name)), port) << name;
+}
+
+}  // namespace
