@@ -76,22 +76,16 @@ std::optional<SimOptions> parseSimArguments(const QStringList& arguments, QStrin
     options.stateFile = parser.value(state);
     options.lineRate = parser.isSet(lineRate);
     options.verbose = parser.isSet(verbose);
-    if (parser.isSet(restart)) {
+    // A non-negative number of milliseconds, or a refusal naming the option.
+    const auto milliseconds = [&](const QCommandLineOption& option, int& into) {
+        if (!parser.isSet(option)) return true;
         bool ok = false;
-        options.restartMs = parser.value(restart).toInt(&ok);
-        if (!ok || options.restartMs < 0) {
-            error = QStringLiteral("--restart-ms wants a number of milliseconds");
-            return std::nullopt;
-        }
-    }
-    if (parser.isSet(idle)) {
-        bool ok = false;
-        options.idleMs = parser.value(idle).toInt(&ok);
-        if (!ok || options.idleMs < 0) {
-            error = QStringLiteral("--idle-ms wants a number of milliseconds");
-            return std::nullopt;
-        }
-    }
+        into = parser.value(option).toInt(&ok);
+        if (ok && into >= 0) return true;
+        error = QStringLiteral("--%1 wants a number of milliseconds").arg(option.names().constFirst());
+        return false;
+    };
+    if (!milliseconds(restart, options.restartMs) || !milliseconds(idle, options.idleMs)) return std::nullopt;
     for (const QString& spec : parser.values(fault)) {
         const QByteArray latin = spec.toLatin1();
         std::string why;
@@ -212,12 +206,15 @@ bool SimServer::saveState()
 void SimServer::processRequest(const ClientRef& client, Framing framing, std::span<const std::uint8_t> frame)
 {
     trace("rx", frame);
-    const SimMemory kept = m_device.nonvolatile();
+    // Only a state file can fail to keep a store, so only then is the
+    // saved copy worth holding on to while the request runs.
+    std::optional<SimMemory> kept;
+    if (!m_options.stateFile.isEmpty()) kept = m_device.nonvolatile();
     auto outcome = m_device.handle(framing, frame);
     if (outcome.nonvolatileChanged && !saveState()) {
         // What could not be kept is not acknowledged: the client sees its
         // store or save fail, and the memory stays what the file holds.
-        m_device.setNonvolatile(kept);
+        m_device.setNonvolatile(*kept);
         client->reply({});
         return;
     }
