@@ -60,6 +60,21 @@ Status statusOf(const QString& error)
     return Status::BadRequest;
 }
 
+QByteArray reasonPhrase(Status status)
+{
+    switch (status) {
+    case Status::BadRequest: return "Bad Request";
+    case Status::Unauthorized: return "Unauthorized";
+    case Status::Forbidden: return "Forbidden";
+    case Status::LengthRequired: return "Length Required";
+    case Status::PayloadTooLarge: return "Payload Too Large";
+    case Status::MisdirectedRequest: return "Misdirected Request";
+    case Status::RequestHeaderFieldsTooLarge: return "Request Header Fields Too Large";
+    case Status::ServiceUnavailable: return "Service Unavailable";
+    default: return "Refused";
+    }
+}
+
 QString peerAddress(const QHostAddress& address)
 {
     bool mapped = false;
@@ -236,9 +251,7 @@ private:
         if (m_socket->isTransactionStarted())
             m_socket->commitTransaction();
         const QByteArray body = errorJson(reason);
-        const int code = int(status);
-        const QByteArray phrase = code == 413 ? "Payload Too Large" : code == 401 ? "Unauthorized" : "Refused";
-        QByteArray response = "HTTP/1.1 " + QByteArray::number(code) + ' ' + phrase + "\r\n";
+        QByteArray response = "HTTP/1.1 " + QByteArray::number(int(status)) + ' ' + reasonPhrase(status) + "\r\n";
         if (status == Status::Unauthorized)
             response += "WWW-Authenticate: Bearer\r\n";
         response += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
@@ -287,10 +300,15 @@ protected:
             return;
         }
         ++m_open;
-        connect(socket, &QObject::destroyed, this, [this] { --m_open; });
-        new RequestScreen(socket, m_remote);  // before the server connects its own slot
+        // The screen lives as long as the socket, also after a WebSocket
+        // upgrade, when Qt drops every connection of the socket's signals.
+        auto* screen = new RequestScreen(socket, m_remote);  // before the server connects its own slot
+        connect(screen, &QObject::destroyed, this, [this] { --m_open; });
         addPendingConnection(socket);
     }
+
+public:
+    int openCount() const { return m_open; }
 
 private:
     HttpRemote* m_remote;
@@ -340,6 +358,11 @@ quint16 HttpRemote::port() const
     return m_listener ? m_listener->serverPort() : 0;
 }
 
+int HttpRemote::connectionCount() const
+{
+    return m_listener ? m_listener->openCount() : 0;
+}
+
 bool HttpRemote::authorized(const QByteArray& authorization, const QByteArray& cookie) const
 {
     if (m_token.isEmpty())
@@ -383,6 +406,14 @@ bool HttpRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
     using Method = QHttpServerRequest::Method;
     const QString path = request.url().path();
     const Method method = request.method();
+    const bool upgrade = request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
+    if (upgrade) {
+        // Qt asks here before it hands the socket to its WebSocket server;
+        // false makes it answer 404. The screen has refused these already
+        // with a proper status; this keeps the rule where the routes are.
+        return path == QLatin1String("/ws") && authorized(request.value("authorization"), request.value("cookie")) &&
+               m_sockets.size() < maxWebSockets;
+    }
     auto responder = makeResponder(request, socket);
 
     if (path == QLatin1String("/") || path == QLatin1String("/index.html")) {

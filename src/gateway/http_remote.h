@@ -57,6 +57,8 @@ public:
     quint16 port() const;
 
     int webSocketCount() const { return int(m_sockets.size()); }
+    // Open TCP connections of the listener, WebSockets included.
+    int connectionCount() const;
 
     // Authorization header or Cookie header of a request: true when no token
     // is set, or either carries the token or a live session.
