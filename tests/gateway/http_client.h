@@ -1,0 +1,182 @@
+// A blocking HTTP and WebSocket client for the web remote's tests: requests
+// through QNetworkAccessManager, hand-made requests over a raw socket (for
+// what a well-behaved client never sends), and a WebSocket that collects its
+// messages.
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QWebSocket>
+
+#include <functional>
+
+namespace tk770::testing {
+
+// Runs the event loop until `done` or the deadline; true when `done`.
+inline bool waitUntil(const std::function<bool()>& done, int ms = 5000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+struct HttpReply {
+    int status = 0;  // 0: no response at all
+    QByteArray body;
+    QList<QPair<QByteArray, QByteArray>> headers;
+
+    QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
+    QByteArray header(const QByteArray& name) const
+    {
+        for (const auto& [key, value] : headers)
+            if (key.compare(name, Qt::CaseInsensitive) == 0)
+                return value;
+        return {};
+    }
+    bool hasCorsHeader() const
+    {
+        for (const auto& pair : headers)
+            if (pair.first.toLower().startsWith("access-control-"))
+                return true;
+        return false;
+    }
+};
+
+class HttpClient {
+public:
+    explicit HttpClient(QString base) : m_base(std::move(base)) {}
+
+    // Cookies the gateway sets are kept and sent back, as a browser would.
+    HttpReply get(const QString& path, const QList<QPair<QByteArray, QByteArray>>& headers = {})
+    {
+        return send("GET", path, {}, headers);
+    }
+    HttpReply post(const QString& path, const QByteArray& body,
+                   QList<QPair<QByteArray, QByteArray>> headers = {{"Content-Type", "application/json"}})
+    {
+        return send("POST", path, body, headers);
+    }
+    HttpReply send(const QByteArray& verb, const QString& path, const QByteArray& body,
+                   const QList<QPair<QByteArray, QByteArray>>& headers)
+    {
+        QNetworkRequest request(QUrl(m_base + path));
+        for (const auto& [name, value] : headers)
+            request.setRawHeader(name, value);
+        QNetworkReply* reply = m_manager.sendCustomRequest(request, verb, body);
+        waitUntil([reply] { return reply->isFinished(); }, 10000);
+        HttpReply result;
+        result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        result.body = reply->readAll();
+        result.headers = reply->rawHeaderPairs();
+        reply->deleteLater();
+        return result;
+    }
+    QNetworkAccessManager& manager() { return m_manager; }
+
+private:
+    QString m_base;
+    QNetworkAccessManager m_manager;
+};
+
+// Writes `request` as it is and reads until the gateway closes or a whole
+// response (head and Content-Length body) has come.
+inline HttpReply rawRequest(const QHostAddress& host, quint16 port, const QByteArray& request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(host, port);
+    HttpReply result;
+    if (!socket.waitForConnected(5000))
+        return result;
+    socket.write(request);
+    QByteArray data;
+    auto complete = [&] {
+        const qsizetype end = data.indexOf("\r\n\r\n");
+        if (end < 0)
+            return false;
+        const qsizetype at = data.toLower().indexOf("content-length:");
+        if (at < 0 || at > end)
+            return true;
+        const qsizetype eol = data.indexOf("\r\n", at);
+        const qsizetype length = data.mid(at + 15, eol - at - 15).trimmed().toLongLong();
+        return data.size() >= end + 4 + length;
+    };
+    waitUntil([&] {
+        data += socket.readAll();
+        return complete() || socket.state() == QAbstractSocket::UnconnectedState;
+    }, 5000);
+    data += socket.readAll();
+    const qsizetype end = data.indexOf("\r\n\r\n");
+    if (!data.startsWith("HTTP/1.1 ") || end < 0)
+        return result;
+    result.status = data.mid(9, 3).toInt();
+    const QList<QByteArray> lines = data.left(end).split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon > 0)
+            result.headers.append({lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
+    }
+    result.body = data.mid(end + 4);
+    return result;
+}
+
+// A WebSocket that keeps every text message it receives.
+class WebSocketClient {
+public:
+    WebSocketClient()
+    {
+        QObject::connect(&m_socket, &QWebSocket::textMessageReceived,
+                         [this](const QString& message) { m_messages.append(QJsonDocument::fromJson(message.toUtf8()).object()); });
+    }
+    // True once open, false when refused or not open within the wait.
+    bool open(const QString& url, const QList<QPair<QByteArray, QByteArray>>& headers = {})
+    {
+        QNetworkRequest request{QUrl(url)};
+        for (const auto& [name, value] : headers)
+            request.setRawHeader(name, value);
+        bool ended = false;
+        QObject::connect(&m_socket, &QWebSocket::disconnected, [&ended] { ended = true; });
+        m_socket.open(request);
+        waitUntil([&] { return ended || m_socket.state() == QAbstractSocket::ConnectedState; }, 5000);
+        QObject::disconnect(&m_socket, &QWebSocket::disconnected, nullptr, nullptr);
+        return m_socket.state() == QAbstractSocket::ConnectedState;
+    }
+    // Waits for a message of `type` with the given key (for "change") and
+    // returns it; empty when none came.
+    QJsonObject waitFor(const QString& type, const QString& key = {}, int ms = 5000)
+    {
+        QJsonObject found;
+        waitUntil([&] {
+            for (qsizetype i = 0; i < m_messages.size(); ++i) {
+                const QJsonObject& m = m_messages[i];
+                if (m.value("type").toString() == type && (key.isEmpty() || m.value("key").toString() == key)) {
+                    found = m;
+                    m_messages.remove(0, i + 1);
+                    return true;
+                }
+            }
+            return false;
+        }, ms);
+        return found;
+    }
+    QList<QJsonObject>& messages() { return m_messages; }
+    QWebSocket& socket() { return m_socket; }
+
+private:
+    QWebSocket m_socket;
+    QList<QJsonObject> m_messages;
+};
+
+}  // namespace tk770::testing
