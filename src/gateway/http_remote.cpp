@@ -415,10 +415,15 @@ bool HttpRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
                m_sockets.size() < maxWebSockets;
     }
     auto responder = makeResponder(request, socket);
+    // A known path with the wrong method: handled, with the method to use.
+    auto wrongMethod = [&responder](Method wanted) {
+        writeError(responder, Status::MethodNotAllowed, wanted == Method::Get ? "use GET" : "use POST");
+        return true;
+    };
 
     if (path == QLatin1String("/") || path == QLatin1String("/index.html")) {
         if (method != Method::Get)
-            return writeError(responder, Status::MethodNotAllowed, "use GET"), true;
+            return wrongMethod(Method::Get);
         QFile page(":/tk770/remote.html");
         page.open(QIODevice::ReadOnly);
         responder.write(page.readAll(),
@@ -432,14 +437,14 @@ bool HttpRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
     }
     if (path == QLatin1String("/api/captions")) {
         if (method != Method::Get)
-            return writeError(responder, Status::MethodNotAllowed, "use GET"), true;
+            return wrongMethod(Method::Get);
         writeJson(responder, Status::Ok,
                   QJsonObject{{"zh", captionsOf(language_chinese)}, {"en", captionsOf(language_english)}});
         return true;
     }
     if (path == QLatin1String("/login")) {
         if (method != Method::Post)
-            return writeError(responder, Status::MethodNotAllowed, "use POST"), true;
+            return wrongMethod(Method::Post);
         login(request, socket);
         return true;
     }
@@ -456,12 +461,12 @@ bool HttpRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
     }
     if (isState) {
         if (method != Method::Get)
-            return writeError(responder, Status::MethodNotAllowed, "use GET"), true;
+            return wrongMethod(Method::Get);
         writeJson(responder, Status::Ok, m_commands.state());
         return true;
     }
     if (method != Method::Post)
-        return writeError(responder, Status::MethodNotAllowed, "use POST"), true;
+        return wrongMethod(Method::Post);
     runCommand(request, socket, isSet);
     return true;
 }
