@@ -108,6 +108,11 @@ std::optional<GatewayOptions> parseGatewayArguments(const QStringList& arguments
         return std::nullopt;
     }
     options.device = parser.value(QStringLiteral("device"));
+    if (!(options.device.startsWith(QLatin1String("tcp:")) && options.device.size() > 4)
+        && !(options.device.startsWith(QLatin1String("serial:")) && options.device.size() > 7)) {
+        error = QStringLiteral("--device wants tcp:HOST[:PORT], serial:PATH or serial:COMn, got '%1'").arg(options.device);
+        return std::nullopt;
+    }
     if (!parseListener(parser, QStringLiteral("binary"), options.binary, error)
         || !parseListener(parser, QStringLiteral("text"), options.text, error)
         || !parseListener(parser, QStringLiteral("http"), options.http, error))
@@ -177,7 +182,6 @@ bool tokenMatches(const QByteArray& presented, const QByteArray& token)
 bool peerAllowed(const QHostAddress& peer, const QList<QPair<QHostAddress, int>>& allow)
 {
     const QHostAddress address = plain(peer);
-    if (address.isLoopback()) return true;
     for (const auto& subnet : allow)
         if (address.isInSubnet(subnet)) return true;
     return false;

@@ -55,7 +55,7 @@ QString gatewayUsage();
 bool tokenMatches(const QByteArray& presented, const QByteArray& token);
 
 // Whether a peer may use a binary listener bound to another address than
-// loopback: a loopback peer, or one inside an --allow range.
+// loopback: only one inside an --allow range (127.0.0.0/8 is not implied).
 bool peerAllowed(const QHostAddress& peer, const QList<QPair<QHostAddress, int>>& allow);
 
 }  // namespace tk770
