@@ -181,11 +181,7 @@ QString printable(const std::string& utf8) { return QString::fromStdString(escap
 
 QString fieldValueText(const ParameterImage& image, const FieldRef& ref)
 {
-    if (ref.field->kind == FieldKind::text) {
-        const char* at = reinterpret_cast<const char*>(image.data() + ref.offset);
-        return printable(cp936_field_to_utf8(at, static_cast<std::size_t>(ref.field->size)));
-    }
-    return QString::number(field_number(image, ref));
+    return QString::fromStdString(field_display_text(image, ref));
 }
 
 // Brings the link up and reads all 19 blocks. False (message shown) on failure.

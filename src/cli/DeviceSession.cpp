@@ -1,24 +1,11 @@
 #include "cli/DeviceSession.h"
 
-#include <algorithm>
-
 namespace tk770 {
 
 void StreamStatus::set_message_text(std::string_view text)
 {
     m_err << QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())) << '\n';
     m_err.flush();
-}
-
-int comPortNumber(const QString& device)
-{
-    // COM1 to COM10, exactly.
-    if (!device.startsWith(QLatin1String("COM"))) return 0;
-    const QStringView number = QStringView(device).mid(3);
-    if (number.isEmpty() || number.size() > 2 || number.front() == u'0') return 0;
-    if (!std::all_of(number.begin(), number.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) return 0;
-    const int n = number.toInt();
-    return n <= 10 ? n : 0;
 }
 
 DeviceSession::DeviceSession(const LinkOptions& options, QTextStream& err)

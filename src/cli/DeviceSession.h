@@ -62,7 +62,4 @@ private:
     tk770::DeviceSequences m_sequences;
 };
 
-// Port number of COM1..COM10, 0 for anything else (a device path).
-int comPortNumber(const QString& device);
-
 }  // namespace tk770

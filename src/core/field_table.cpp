@@ -277,6 +277,15 @@ std::string field_text(const ParameterImage& image, const FieldRef& ref)
     return std::string(start, length);
 }
 
+std::string field_display_text(const ParameterImage& image, const FieldRef& ref)
+{
+    if (ref.field->kind == FieldKind::text) {
+        const char* at = reinterpret_cast<const char*>(image.data() + ref.offset);
+        return escape_controls(cp936_field_to_utf8(at, static_cast<std::size_t>(ref.field->size)));
+    }
+    return std::to_string(field_number(image, ref));
+}
+
 void store_field(ParameterImage& image, const FieldRef& ref, const FieldValue& value)
 {
     std::uint8_t* at = image.data() + ref.offset;

@@ -84,6 +84,9 @@ std::variant<FieldValue, std::string> parse_field_value(const FieldRef& ref, std
 int field_number(const ParameterImage& image, const FieldRef& ref);
 // The bytes of a text field up to its first zero byte, at most its width.
 std::string field_text(const ParameterImage& image, const FieldRef& ref);
+// A field's value as `tk770ctl get` prints it: the number, or the text as
+// UTF-8 with its control characters escaped.
+std::string field_display_text(const ParameterImage& image, const FieldRef& ref);
 // Stores a parsed value; a text is zero-filled to the field's width, a number
 // changes only the field's own bits of its byte.
 void store_field(ParameterImage& image, const FieldRef& ref, const FieldValue& value);

@@ -139,4 +139,17 @@ FrameError parse_request(Framing framing, std::span<const std::uint8_t> frame, R
     return FrameError::none;
 }
 
+std::string hexBytes(std::span<const std::uint8_t> bytes)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() * 3);
+    for (auto b : bytes) {
+        if (!out.empty()) out.push_back(' ');
+        out.push_back(digits[b >> 4]);
+        out.push_back(digits[b & 0x0F]);
+    }
+    return out;
+}
+
 }  // namespace tk770

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace tk770 {
@@ -82,5 +83,8 @@ FrameError parse_request(Framing framing, std::span<const std::uint8_t> frame, R
 // the header cannot start a request (unknown command, data longer than the
 // device memory).
 std::optional<std::size_t> request_extent(Framing framing, std::span<const std::uint8_t> bytes);
+
+// "AB 01 ..." as the simulator's and the gateway's traces print frames.
+std::string hexBytes(std::span<const std::uint8_t> bytes);
 
 }  // namespace tk770

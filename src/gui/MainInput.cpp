@@ -1,27 +1,20 @@
 // Input section handlers: format choice and MIC routing (the level sliders,
 // preset boxes and source choices are rows of the control table). A running test signal locks the format buttons
 // and the source and routing groups, but not the Format menu.
+#include "core/format_choice.h"
 #include "gui/Main.h"
 
 using tk770::tagOf;
 
-namespace {
-// Format number -> input_format code, and whether it sets the digital flag.
-constexpr int format_code[5] = {0, 0, 1, 2, 3};
-}  // namespace
-
 static void chooseFormat(TForm1& w, int f)
 {
-    if (f < 0 || f >= 5) return;
-    w.image().input_format = static_cast<std::uint8_t>(format_code[f]);
-    if (f == 0) w.image().eight_channel_digital = 1;
-    if (f == 1) w.image().eight_channel_digital = 0;
+    if (!tk770::choose_format(w.image(), f)) return;
     w.formatDisplayRefresh();
 }
 
 void TForm1::suiButton1Click(QObject* sender)
 {
-    if (m_image.test_signal_flags != 0) return;
+    if (tk770::format_locked_by_test_signal(m_image)) return;
     const int f = tagOf(sender);
     if (f < 0 || f >= tk770::format_count) return;
     chooseFormat(*this, f);

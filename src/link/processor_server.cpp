@@ -18,6 +18,21 @@ constexpr int close_grace_ms = 1000;
 
 }  // namespace
 
+bool parseListenAddress(const QString& text, QHostAddress& host, quint16& port)
+{
+    const auto colon = text.lastIndexOf(QLatin1Char(':'));
+    bool ok = false;
+    const uint number = colon > 0 ? text.mid(colon + 1).toUInt(&ok) : 0;
+    QString name = colon > 0 ? text.left(colon) : QString();
+    if (name == QLatin1String("localhost")) name = QStringLiteral("127.0.0.1");
+    if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']'))) name = name.mid(1, name.size() - 2);
+    QHostAddress address;
+    if (!ok || number > 65535 || !address.setAddress(name)) return false;
+    host = address;
+    port = static_cast<quint16>(number);
+    return true;
+}
+
 // ---------------------------------------------------------- ProcessorClient
 
 ProcessorClient::ProcessorClient(ProcessorServer* server, Framing framing, std::size_t readerCapacity)
@@ -47,7 +62,32 @@ void ProcessorClient::close()
         return;
     }
     m_outstanding = false;
-    if (m_server->m_current == this) m_server->dropCurrent(false);
+    if (m_server->isServed(this)) m_server->dropClient(this, false);
+}
+
+void ProcessorClient::push(std::span<const std::uint8_t> bytes)
+{
+    if (m_gone || bytes.empty() || !m_socket) return;
+    m_server->send(this, bytes);
+}
+
+QHostAddress ProcessorClient::peerAddress() const
+{
+    if (!m_socket) return {};
+    const QHostAddress address = m_socket->peerAddress();
+    bool v4 = false;
+    const quint32 ip = address.toIPv4Address(&v4);
+    return v4 ? QHostAddress(ip) : address;
+}
+
+QString ProcessorClient::peerText() const
+{
+    if (!m_socket) return QStringLiteral("serial");
+    const QHostAddress address = peerAddress();
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QStringLiteral("[%1]").arg(address.toString())
+                             : address.toString();
+    return QStringLiteral("%1:%2").arg(host).arg(m_socket->peerPort());
 }
 
 void ProcessorClient::markGone()
@@ -80,7 +120,7 @@ ProcessorServer::~ProcessorServer()
         socket->abort();
     };
     for (QTcpSocket* socket : m_waiting) silence(socket);
-    if (m_current) silence(m_current->m_socket);
+    for (ProcessorClient* client : m_served) silence(client->m_socket);
     if (m_tcp) m_tcp->close();
 }
 
@@ -139,9 +179,12 @@ qint64 ProcessorServer::heldBytes() const
 {
     qint64 held = 0;
     for (const QTcpSocket* socket : m_waiting) held += socket->bytesAvailable() + socket->bytesToWrite();
-    for (const ProcessorClient* client : {m_current, m_serial}) {
+    QList<const ProcessorClient*> clients(m_served.cbegin(), m_served.cend());
+    clients.append(m_serial);
+    for (const ProcessorClient* client : clients) {
         if (!client) continue;
         held += static_cast<qint64>(client->m_reader.buffered());
+        if (client->m_lines) held += static_cast<qint64>(client->m_lines->buffered());
         if (client->m_socket) held += client->m_socket->bytesAvailable() + client->m_socket->bytesToWrite();
     }
     if (m_pty) held += m_pty->queued();
@@ -155,9 +198,15 @@ void ProcessorServer::onNewConnection()
     while (m_tcp->hasPendingConnections()) {
         QTcpSocket* socket = m_tcp->nextPendingConnection();
         if (!socket) break;
+        if (m_accept && !m_accept(socket->peerAddress())) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         // A connect flood must not grow the queue: one more than the limit
         // is hung up at once.
-        if (m_waiting.size() >= m_limits.waitingClients) {
+        const bool servedAtOnce = m_served.size() < m_limits.servedClients && m_waiting.isEmpty();
+        if (!servedAtOnce && m_waiting.size() >= m_limits.waitingClients) {
             socket->abort();
             socket->deleteLater();
             continue;
@@ -175,33 +224,32 @@ void ProcessorServer::onNewConnection()
 
 void ProcessorServer::serveNext()
 {
-    if (m_current || !m_tcp) return;
-    while (!m_waiting.isEmpty()) {
+    if (!m_tcp) return;
+    while (!m_waiting.isEmpty() && m_served.size() < m_limits.servedClients) {
         QTcpSocket* socket = m_waiting.takeFirst();
         socket->disconnect(this);
         if (socket->state() != QAbstractSocket::ConnectedState) {
             socket->deleteLater();
             continue;
         }
-        auto* client = new ProcessorClient(this, Framing::tcp, m_limits.requestBuffer);
+        auto* client = new ProcessorClient(this, Framing::tcp, m_lineLength > 0 ? 0 : m_limits.requestBuffer);
+        if (m_lineLength > 0) client->m_lines = std::make_unique<LineReader>(m_lineLength);
         client->m_socket = socket;
-        m_current = client;
+        m_served.append(client);
         connect(socket, &QIODevice::readyRead, this, [this, client] { pump(client); });
         // Replies taken by the client make room to read its next requests.
         connect(socket, &QIODevice::bytesWritten, this, [this, client] { pump(client); });
         connect(socket, &QAbstractSocket::disconnected, this, [this, client] {
-            if (client == m_current) onCurrentDisconnected();
+            if (isServed(client)) onServedDisconnected(client);
         });
         pump(client);
-        break;
     }
     checkIdle();
 }
 
-void ProcessorServer::onCurrentDisconnected()
+void ProcessorServer::onServedDisconnected(ProcessorClient* client)
 {
-    ProcessorClient* client = m_current;
-    m_current = nullptr;
+    m_served.removeOne(client);
     if (QTcpSocket* socket = client->m_socket) {
         socket->disconnect(this);
         socket->deleteLater();
@@ -211,11 +259,9 @@ void ProcessorServer::onCurrentDisconnected()
     serveNext();
 }
 
-void ProcessorServer::dropCurrent(bool abort)
+void ProcessorServer::dropClient(ProcessorClient* client, bool abort)
 {
-    ProcessorClient* client = m_current;
-    if (!client) return;
-    m_current = nullptr;
+    if (!client || !m_served.removeOne(client)) return;
     if (QTcpSocket* socket = client->m_socket) {
         socket->disconnect(this);
         connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
@@ -243,19 +289,30 @@ void ProcessorServer::dropCurrent(bool abort)
 
 void ProcessorServer::checkIdle()
 {
-    // A client with a request outstanding is not silent: it waits for us.
-    if (!m_current || m_waiting.isEmpty() || m_current->m_outstanding) {
+    qint64 nextCheck = -1;
+    for (ProcessorClient* client : QList<ProcessorClient*>(m_served)) {
+        // A client with a request outstanding is not silent: it waits for us.
+        if (client->m_outstanding) continue;
+        const qint64 silent = client->m_lastActivity.elapsed();
+        qint64 left = -1;
+        // The panel may hold its connection idle for hours; only somebody
+        // waiting for the line makes the silence a reason to hang up.
+        if (!m_waiting.isEmpty()) left = m_limits.idleMs - silent;
+        if (m_limits.closeIdleMs > 0) {
+            const qint64 closing = m_limits.closeIdleMs - silent;
+            left = left < 0 && m_waiting.isEmpty() ? closing : qMin(left, closing);
+        }
+        if (left < 0 && m_waiting.isEmpty() && m_limits.closeIdleMs <= 0) continue;
+        if (left <= 0) {
+            dropClient(client, false);
+            continue;
+        }
+        if (nextCheck < 0 || left < nextCheck) nextCheck = left;
+    }
+    if (nextCheck < 0)
         m_idleTimer->stop();
-        return;
-    }
-    const qint64 left = m_limits.idleMs - m_current->m_lastActivity.elapsed();
-    if (left > 0) {
-        m_idleTimer->start(static_cast<int>(left));
-        return;
-    }
-    // The panel may hold its connection idle for hours; only somebody
-    // waiting for the line makes the silence a reason to hang up.
-    dropCurrent(false);
+    else
+        m_idleTimer->start(static_cast<int>(nextCheck));
 }
 
 // ---------------------------------------------------------- the exchanges
@@ -271,6 +328,25 @@ void ProcessorServer::pump(ProcessorClient* client)
         // Stop reading while the client does not take its replies; it is
         // then bounded by its own socket buffers, not by our memory.
         if (client->m_socket && client->m_socket->bytesToWrite() >= m_limits.replyBacklog) break;
+
+        if (client->m_lines) {
+            if (auto line = client->m_lines->next()) {
+                client->m_outstanding = true;
+                try {
+                    m_responder.processLine(ClientRef(client), *line);
+                } catch (const std::exception&) {
+                    client->reply({});
+                }
+                continue;
+            }
+            const auto room = static_cast<qint64>(client->m_lines->free_space());
+            const QByteArray bytes = client->m_socket ? client->m_socket->read(room) : QByteArray();
+            if (bytes.isEmpty()) break;
+            client->m_lastActivity.restart();
+            client->m_lines->feed(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                            static_cast<std::size_t>(bytes.size())));
+            continue;
+        }
 
         auto frame = client->m_reader.next();
         reportDropped(client);
@@ -312,14 +388,14 @@ void ProcessorServer::pump(ProcessorClient* client)
         // The line's own buffer holds what comes while a reply is held back.
         m_pty->setReadEnabled(!m_serial->m_outstanding);
         if (!m_serial->m_outstanding && m_serial->m_reader.buffered() > 0) m_serialIdle->start();
-    } else if (overrun && client == m_current) {
-        dropCurrent(true);
+    } else if (overrun) {
+        dropClient(client, true);
     }
 }
 
 void ProcessorServer::answered(ProcessorClient* client)
 {
-    if (client == m_current) checkIdle();
+    if (isServed(client)) checkIdle();
     pump(client);
 }
 
@@ -334,7 +410,7 @@ void ProcessorServer::send(ProcessorClient* client, std::span<const std::uint8_t
     QTcpSocket* socket = client->m_socket;
     if (!socket) return;
     socket->write(data, size);
-    if (socket->bytesToWrite() > m_limits.replyLimit && client == m_current) dropCurrent(true);
+    if (socket->bytesToWrite() > m_limits.replyLimit) dropClient(client, true);
 }
 
 void ProcessorServer::reportDropped(ProcessorClient* client)

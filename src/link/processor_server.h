@@ -1,5 +1,6 @@
 // The listening side of the processor's protocol, shared by the simulator
-// and the gateway: a TCP listener serving one client at a time, a
+// and the gateway: a TCP listener serving one client at a time (the
+// processor's own rule) or several at once (the gateway), a
 // pseudo-terminal standing in for the serial line, the framers that cut
 // requests out of both streams, and the limits that keep a misbehaving
 // client from growing memory or holding the line for ever. What answers a
@@ -9,6 +10,7 @@
 
 #include "core/frame.h"
 #include "core/frame_reader.h"
+#include "core/line_reader.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -18,6 +20,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <span>
 
 class QTcpServer;
@@ -45,6 +49,13 @@ public:
     // TCP: hang up without a reply and serve the next waiting client.
     // The serial line cannot be hung up: the request goes unanswered.
     void close();
+    // Bytes that answer no request (a text client's notifications); bounded
+    // like replies. TCP only.
+    void push(std::span<const std::uint8_t> bytes);
+
+    // The peer's address (IPv4 as such) and "ADDR:PORT", or "serial".
+    QHostAddress peerAddress() const;
+    QString peerText() const;
 
 signals:
     // The client went away; anything still held back for it is dropped.
@@ -57,6 +68,7 @@ private:
 
     ProcessorServer* m_server;
     FrameReader m_reader;
+    std::unique_ptr<LineReader> m_lines;  // a text listener's client
     QPointer<QTcpSocket> m_socket;  // TCP only
     bool m_outstanding = false;
     bool m_gone = false;
@@ -80,7 +92,18 @@ public:
         (void)client;
         (void)bytes;
     }
+    // A text listener's request (see ProcessorServer::setTextLines): one
+    // line, or the report that a line was too long. Answered like a frame.
+    virtual void processLine(const ClientRef& client, const TextLine& line)
+    {
+        (void)line;
+        client->reply({});
+    }
 };
+
+// "HOST:PORT" for a listener: an IP address ("localhost" is 127.0.0.1, an
+// IPv6 address may be bracketed) and a port 0..65535 (0: any free port).
+bool parseListenAddress(const QString& text, QHostAddress& host, quint16& port);
 
 struct ProcessorServerLimits {
     std::size_t requestBuffer = frame_reader_capacity;  // per client, unread requests
@@ -89,8 +112,13 @@ struct ProcessorServerLimits {
     qint64 replyBacklog = 64 * 1024;
     qint64 replyLimit = 1024 * 1024;
     int waitingClients = 16;  // per listener; one more is closed at once
+    // Clients served at the same time; the processor serves one.
+    int servedClients = 1;
     // A silent client gives the line up to a waiting one after this long.
     int idleMs = 10000;
+    // A client silent this long with nothing outstanding is closed whether
+    // or not anybody waits; 0: never.
+    int closeIdleMs = 0;
     // A partial frame on the serial line older than this is given up: the
     // link's own read time-out (200 ms) has long run out, and its next
     // request must not be glued to it.
@@ -110,6 +138,12 @@ public:
     // 0: replies go out as fast as the terminal takes them.
     bool openPty(const QString& linkPath, int bytesPerSecond, QString& error);
 
+    // Before listenTcp: clients send text lines of at most maxLine bytes
+    // instead of frames, answered through processLine().
+    void setTextLines(std::size_t maxLine) { m_lineLength = maxLine; }
+    // Before listenTcp: a peer the filter refuses is closed at once.
+    void setPeerFilter(std::function<bool(const QHostAddress&)> accept) { m_accept = std::move(accept); }
+
     bool isListening() const { return m_tcp != nullptr; }
     QHostAddress tcpAddress() const;
     quint16 tcpPort() const;
@@ -119,6 +153,7 @@ public:
     // For tests and diagnostics: TCP clients waiting to be served, and every
     // byte the server holds for its clients (framers and socket buffers).
     int waitingCount() const { return static_cast<int>(m_waiting.size()); }
+    int servedCount() const { return static_cast<int>(m_served.size()); }
     qint64 heldBytes() const;
 
 private:
@@ -126,8 +161,9 @@ private:
 
     void onNewConnection();
     void serveNext();
-    void dropCurrent(bool abort);
-    void onCurrentDisconnected();
+    void dropClient(ProcessorClient* client, bool abort);
+    void onServedDisconnected(ProcessorClient* client);
+    bool isServed(const ProcessorClient* client) const { return m_served.contains(client); }
     void readTcp();
     void readPty();
     void pump(ProcessorClient* client);
@@ -141,8 +177,10 @@ private:
 
     QTcpServer* m_tcp = nullptr;
     QList<QTcpSocket*> m_waiting;
-    ProcessorClient* m_current = nullptr;
+    QList<ProcessorClient*> m_served;
     QTimer* m_idleTimer = nullptr;
+    std::size_t m_lineLength = 0;  // 0: frames
+    std::function<bool(const QHostAddress&)> m_accept;
 
     PtyListener* m_pty = nullptr;
     ProcessorClient* m_serial = nullptr;

@@ -14,6 +14,9 @@ class QSerialPort;
 
 namespace tk770 {
 
+// Port number of COM1..COM10, 0 for anything else (a device path).
+int comPortNumber(const QString& device);
+
 class QtSerialTransport : public SerialTransport {
 public:
     static constexpr int port_count = 10;

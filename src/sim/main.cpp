@@ -1,41 +1,12 @@
 // tk770-sim: stands in for the processor on a TCP port and/or a
 // pseudo-terminal, for training, preparing a hall and every link test.
+#include "link/quit_signals.h"
 #include "sim/sim_server.h"
 #include "tk770_version.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
-}
-
-// SIGTERM and SIGINT end the event loop normally, so the destructors run and
-// the pty link is removed. The handler only writes to a pipe; the event loop
-// does the rest.
-bool installSignalHandlers()
-{
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -62,17 +33,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tk770-sim: %s\n", qPrintable(error));
         return 2;
     }
-    if (!installSignalHandlers()) {
+    if (!tk770::quitOnTerminationSignals(&app)) {
         std::perror("tk770-sim: signal handlers");
         return 1;
     }
-    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
-        char byte;
-        while (::read(g_signalPipe[0], &byte, 1) > 0) {
-        }
-        QCoreApplication::quit();
-    });
 
     tk770::SimServer server(std::move(*options));
     if (!server.start(error)) {

@@ -238,17 +238,4 @@ long FaultInjector::firedCount(FaultKind kind) const
     return m_fired[static_cast<std::size_t>(kind)];
 }
 
-std::string hexBytes(std::span<const std::uint8_t> bytes)
-{
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size() * 3);
-    for (auto b : bytes) {
-        if (!out.empty()) out.push_back(' ');
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 0x0F]);
-    }
-    return out;
-}
-
 }  // namespace tk770

@@ -106,7 +106,4 @@ private:
     std::array<long, 6> m_fired{};
 };
 
-// "AB 01 ..." as the trace prints frames.
-std::string hexBytes(std::span<const std::uint8_t> bytes);
-
 }  // namespace tk770

@@ -47,20 +47,11 @@ std::optional<SimOptions> parseSimArguments(const QStringList& arguments, QStrin
     SimOptions options;
     if (parser.isSet(tcp)) {
         const QString value = parser.value(tcp);
-        const auto colon = value.lastIndexOf(QLatin1Char(':'));
-        bool ok = false;
-        const uint port = colon > 0 ? value.mid(colon + 1).toUInt(&ok) : 0;
-        QString host = colon > 0 ? value.left(colon) : QString();
-        if (host == QLatin1String("localhost")) host = QStringLiteral("127.0.0.1");
-        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'))) host = host.mid(1, host.size() - 2);
-        QHostAddress address;
-        if (!ok || port > 65535 || !address.setAddress(host)) {
+        if (!parseListenAddress(value, options.tcpHost, options.tcpPort)) {
             error = QStringLiteral("--tcp wants HOST:PORT, got %1").arg(value);
             return std::nullopt;
         }
         options.tcp = true;
-        options.tcpHost = address;
-        options.tcpPort = static_cast<quint16>(port);
     }
     if (parser.isSet(pty)) {
         options.ptyPath = parser.value(pty);

@@ -1,6 +1,7 @@
 // Starts the simulated processor for a test and hands back where it listens.
 // Waits for its "ready" line rather than for a fixed time, and stops it with
-// SIGTERM so it can remove its pty link.
+// SIGTERM so it can remove its pty link. The gateway announces itself the
+// same way ("binary ADDR:PORT", …, "ready"), so it is started with this too.
 #pragma once
 
 #include <QDeadlineTimer>
@@ -14,6 +15,8 @@ namespace tk770::testing {
 class SimProcess {
 public:
     SimProcess() = default;
+    // Another program that announces itself like the simulator.
+    explicit SimProcess(QString program) : m_program(std::move(program)) {}
     ~SimProcess() { stop(); }
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
@@ -27,6 +30,7 @@ public:
 #endif
     }
     static bool available() { return !programPath().isEmpty() && QFile::exists(programPath()); }
+    bool programAvailable() const { return !m_program.isEmpty() && QFile::exists(m_program); }
 
     // Arguments for a TCP listener on a free loopback port.
     static QStringList tcpArgs() { return {QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0")}; }
@@ -37,18 +41,23 @@ public:
 
     // Starts the simulator with `args` (plus -v, so stderrText() shows the
     // frames) and waits for "ready". False with error() set otherwise.
-    bool start(const QStringList& args, int readyWaitMs = 10000)
+    // `readyLines`: the lines that end the wait ("offline" too for a gateway
+    // started without its processor).
+    bool start(const QStringList& args, int readyWaitMs = 10000,
+               const QStringList& readyLines = {QStringLiteral("ready")})
     {
         stop();
         m_tcpHost.clear();
         m_tcpPort = 0;
         m_ptyPath.clear();
         m_error.clear();
-        if (!available()) {
-            m_error = QStringLiteral("simulator not built");
+        m_lines.clear();
+        if (!programAvailable()) {
+            m_error = m_program.isEmpty() ? QStringLiteral("simulator not built")
+                                          : QStringLiteral("%1 not built").arg(m_program);
             return false;
         }
-        m_process.setProgram(programPath());
+        m_process.setProgram(m_program);
         m_process.setArguments(args + QStringList{QStringLiteral("-v")});
         m_process.setStandardInputFile(QProcess::nullDevice());
         m_process.setStandardErrorFile(scratchPath(QStringLiteral("sim-stderr.txt")));
@@ -62,7 +71,8 @@ public:
         while (!deadline.hasExpired()) {
             while (m_process.canReadLine()) {
                 const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-                if (line == QLatin1String("ready")) return true;
+                m_lines << line;
+                if (readyLines.contains(line)) return true;
                 if (line.startsWith(QLatin1String("tcp "))) {
                     const QString where = line.mid(4);
                     const int colon = where.lastIndexOf(QLatin1Char(':'));
@@ -110,6 +120,15 @@ public:
     // The pts device the simulator reported; the link given with --pty points to it.
     QString ptyPath() const { return m_ptyPath; }
     QString error() const { return m_error; }
+    // Every line it printed on stdout up to the ready line.
+    QStringList lines() const { return m_lines; }
+    // The port of an announced "NAME ADDR:PORT" line, 0 when there is none.
+    int announcedPort(const QString& name) const
+    {
+        for (const QString& line : m_lines)
+            if (line.startsWith(name + QLatin1Char(' '))) return line.mid(line.lastIndexOf(QLatin1Char(':')) + 1).toInt();
+        return 0;
+    }
     QString stderrText()
     {
         QFile f(scratchPath(QStringLiteral("sim-stderr.txt")));
@@ -118,6 +137,8 @@ public:
     QProcess& process() { return m_process; }
 
 private:
+    QString m_program = programPath();
+    QStringList m_lines;
     QTemporaryDir m_dir;
     QProcess m_process;
     QString m_tcpHost;

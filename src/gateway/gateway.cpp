@@ -1,0 +1,101 @@
+#include "gateway/gateway.h"
+
+#include <QDateTime>
+
+#include <cstdio>
+
+namespace tk770 {
+
+Gateway::Gateway(GatewayOptions options, std::unique_ptr<DeviceConnector> connector, bool ownLinkThread,
+                 QObject* parent)
+    : QObject(parent), m_options(std::move(options)), m_connector(std::move(connector)), m_ownLinkThread(ownLinkThread)
+{
+}
+
+Gateway::~Gateway()
+{
+    // Listeners first, so no client reaches a link that is going away.
+    m_text.reset();
+    m_binary.reset();
+    m_commands.reset();
+    m_link.reset();
+}
+
+void Gateway::trace(const QString& line) const
+{
+    if (!m_options.verbose) return;
+    std::fprintf(stderr, "%s\n", qPrintable(line));
+}
+
+bool Gateway::start(QString& error)
+{
+    if (!m_connector) {
+        m_connector = makeQtConnector(m_options.device, m_options.timeoutMs, error);
+        if (!m_connector) return false;
+    }
+    if (!m_options.auditFile.isEmpty()) {
+        m_audit.setFileName(m_options.auditFile);
+        if (!m_audit.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+            error = QStringLiteral("cannot open the audit file %1: %2").arg(m_options.auditFile, m_audit.errorString());
+            return false;
+        }
+    }
+
+    LinkOwner::Timing timing;
+    timing.retryFirstMs = m_options.retryMs;
+    timing.retryMaxMs = std::max(m_options.retryMs, 30000);
+    timing.ownThread = m_ownLinkThread;
+    m_link = std::make_unique<LinkOwner>(std::move(m_connector), timing);
+    m_commands = std::make_unique<GatewayCommands>(*m_link);
+    connect(m_link.get(), &LinkOwner::trace, this, &Gateway::trace);
+    connect(m_link.get(), &LinkOwner::fieldChanged, this, &Gateway::audit);
+    connect(m_link.get(), &LinkOwner::onlineChanged, this, [this](bool online) {
+        if (statusLine) statusLine(online ? QStringLiteral("ready") : QStringLiteral("offline"));
+    });
+
+    const auto tracer = [this](const QString& line) { trace(line); };
+    if (m_options.binary.on) {
+        m_binary = std::make_unique<Passthrough>(*m_link, tracer);
+        if (!m_options.binary.host.isLoopback()) {
+            const auto allow = m_options.allow;
+            m_binary->server().setPeerFilter([allow](const QHostAddress& peer) { return peerAllowed(peer, allow); });
+        }
+        if (!m_binary->server().listenTcp(m_options.binary.host, m_options.binary.port, error)) return false;
+    }
+    if (m_options.text.on) {
+        m_text = std::make_unique<TextService>(*m_commands, m_options.token, m_options.textIdleMs, tracer);
+        if (!m_text->server().listenTcp(m_options.text.host, m_options.text.port, error)) return false;
+    }
+    // The web remote's listener (options().http) is opened by its own code
+    // on commands(), which adds its "http ADDR:PORT" line.
+    m_link->start();
+    return true;
+}
+
+QStringList Gateway::announcement() const
+{
+    QStringList lines;
+    const auto line = [](const char* name, const ProcessorServer& server) {
+        ListenAddress bound{true, server.tcpAddress(), server.tcpPort()};
+        return QStringLiteral("%1 %2").arg(QLatin1String(name), bound.text());
+    };
+    if (m_binary) lines << line("binary", m_binary->server());
+    if (m_text) lines << line("text", m_text->server());
+    lines << m_extraLines;
+    return lines;
+}
+
+void Gateway::audit(const FieldRef& ref, const ParameterImage& before, const ParameterImage& after,
+                    const GatewayPeer& peer)
+{
+    if (!m_audit.isOpen()) return;
+    const QString line = QStringLiteral("%1 %2 %3 %4 %5 -> %6\n")
+                             .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), peer.address,
+                                  peer.listener, QString::fromStdString(ref.name()),
+                                  QString::fromStdString(field_display_text(before, ref)),
+                                  QString::fromStdString(field_display_text(after, ref)));
+    m_audit.write(line.toUtf8());
+    m_audit.flush();
+}
+
+}  // namespace tk770
