@@ -10,7 +10,6 @@
 #include "gateway/http_client.h"
 #include "link/sequences.h"
 #include "link/tcp_transport.h"
-#include "support/gateway_process.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -25,7 +24,7 @@
 
 namespace {
 
-using tk770::testing::GatewayProcess;
+using tk770::testing::GatewayPair;
 using tk770::testing::waitUntil;
 using tk770::testing::WebSocketClient;
 
@@ -39,13 +38,13 @@ struct Quiet : tk770::StatusSink {
 // Lines of a text-protocol connection, collected as they come.
 class TextLines {
 public:
-    bool open(GatewayProcess& gateway)
+    bool open(GatewayPair& gateway)
     {
         QObject::connect(&m_socket, &QTcpSocket::readyRead, [this] {
             while (m_socket.canReadLine())
                 m_lines.append(QString::fromUtf8(m_socket.readLine()).trimmed());
         });
-        m_socket.connectToHost(gateway.host("text"), gateway.port("text"));
+        m_socket.connectToHost(GatewayPair::host(), gateway.port("text"));
         return m_socket.waitForConnected(5000);
     }
     void send(const QByteArray& line) { m_socket.write(line + "\r\n"); }
@@ -94,7 +93,7 @@ bool webHasVolume(WebSocketClient& web, const QString& value)
 
 void BM_ChangeToWebPage(benchmark::State& state)
 {
-    GatewayProcess gateway;
+    GatewayPair gateway;
     if (!gateway.start()) {
         state.SkipWithError(qPrintable(gateway.error()));
         return;
@@ -153,7 +152,7 @@ long vmHwmKb(qint64 pid)
 
 void BM_GatewaySoak(benchmark::State& state)
 {
-    GatewayProcess gateway;
+    GatewayPair gateway;
     if (!gateway.start()) {
         state.SkipWithError(qPrintable(gateway.error()));
         return;
@@ -164,7 +163,7 @@ void BM_GatewaySoak(benchmark::State& state)
     std::atomic<long> reads{0}, badReads{0};
     std::vector<std::thread> readers;
     for (int i = 0; i < 8; ++i) {
-        readers.emplace_back([&, host = gateway.host("binary").toString(), port = gateway.port("binary")] {
+        readers.emplace_back([&, host = GatewayPair::host().toString(), port = gateway.port("binary")] {
             tk770::QtTcpTransport tcp;
             tk770::LinkState linkState;
             Quiet quiet;
@@ -288,7 +287,7 @@ void BM_GatewaySoak(benchmark::State& state)
     state.counters["text_replies"] = double(textReplies);
     state.counters["web_pushes"] = double(pushes);
     state.counters["lost_or_misrouted"] = double(lost + misrouted + badReads);
-    state.counters["peak_rss_mb"] = double(vmHwmKb(gateway.process().processId())) / 1024.0;
+    state.counters["peak_rss_mb"] = double(vmHwmKb(gateway.gateway().process().processId())) / 1024.0;
     state.counters["seconds"] = soakSeconds;
 }
 BENCHMARK(BM_GatewaySoak)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -2,6 +2,7 @@
 
 #include "core/captions.h"
 #include "gateway/gateway_commands.h"
+#include "gateway/gateway_options.h"
 
 #include <QFile>
 #include <QHttpServerRequest>
@@ -120,16 +121,6 @@ QJsonObject captionsOf(int language)
 }
 
 }  // namespace
-
-bool secretsEqual(const QByteArray& a, const QByteArray& b)
-{
-    if (a.size() != b.size())
-        return false;
-    unsigned char diff = 0;
-    for (qsizetype i = 0; i < a.size(); ++i)
-        diff |= static_cast<unsigned char>(a[i] ^ b[i]);
-    return diff == 0;
-}
 
 // Watches one connection's bytes before Qt HttpServer reads them. Its slot
 // is connected first, so it sees every chunk ahead of the server; the
@@ -367,14 +358,14 @@ bool HttpRemote::authorized(const QByteArray& authorization, const QByteArray& c
 {
     if (m_token.isEmpty())
         return true;
-    if (authorization.startsWith("Bearer ") && secretsEqual(authorization.mid(7).trimmed(), m_token))
+    if (authorization.startsWith("Bearer ") && tokenMatches(authorization.mid(7).trimmed(), m_token))
         return true;
     const QByteArray session = cookieValue(cookie, sessionCookie);
     if (session.isEmpty())
         return false;
     bool found = false;
     for (const QByteArray& known : m_sessions)
-        found |= secretsEqual(session, known);
+        found |= tokenMatches(session, known);
     return found;
 }
 
@@ -528,7 +519,7 @@ void HttpRemote::login(const QHttpServerRequest& request, QTcpSocket* socket)
         return writeError(responder, Status::BadRequest, "token missing");
     if (m_token.isEmpty())
         return writeJson(responder, Status::Ok, QJsonObject{{"ok", true}});
-    if (!secretsEqual(body.value("token").toString().toUtf8(), m_token))
+    if (!tokenMatches(body.value("token").toString().toUtf8(), m_token))
         return writeError(responder, Status::Unauthorized, "wrong token");
     // The cookie carries a random session id, never the token itself.
     const QByteArray cookie =

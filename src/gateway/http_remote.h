@@ -88,8 +88,4 @@ private:
     QTimer* m_tick = nullptr;
 };
 
-// Compares two secrets in time that depends only on their lengths, so a
-// client cannot find a token byte by byte from response times.
-bool secretsEqual(const QByteArray& a, const QByteArray& b);
-
 }  // namespace tk770

@@ -2,14 +2,13 @@
 // the simulator: every call's status and body, the limits on what a client
 // may send, and the changes pushed to open pages.
 #include "gateway/http_client.h"
-#include "support/gateway_process.h"
 
 #include <QJsonArray>
 #include <gtest/gtest.h>
 
 namespace {
 
-using tk770::testing::GatewayProcess;
+using tk770::testing::GatewayPair;
 using tk770::testing::HttpClient;
 using tk770::testing::HttpReply;
 using tk770::testing::rawRequest;
@@ -20,7 +19,7 @@ class HttpApi : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        gateway = new GatewayProcess;
+        gateway = new GatewayPair;
         if (!gateway->start())
             GTEST_FAIL() << gateway->error().toStdString();
     }
@@ -41,9 +40,9 @@ protected:
                QByteArray::number(body.size()) + "\r\n\r\n" + body;
     }
 
-    static GatewayProcess* gateway;
+    static GatewayPair* gateway;
 };
-GatewayProcess* HttpApi::gateway = nullptr;
+GatewayPair* HttpApi::gateway = nullptr;
 
 struct ApiCase {
     const char* method;
@@ -181,7 +180,7 @@ TEST_F(HttpApi, WhatTheServerWouldBufferWholeIsRefusedUnread)
     };
     for (const RawCase& c : cases) {
         SCOPED_TRACE(c.what);
-        const HttpReply reply = rawRequest(gateway->host("http"), gateway->port("http"), c.request);
+        const HttpReply reply = rawRequest(GatewayPair::host(), gateway->port("http"), c.request);
         EXPECT_EQ(reply.status, c.status);
         if (c.error)
             EXPECT_EQ(reply.json()["error"].toString(), c.error);
@@ -215,7 +214,7 @@ TEST_F(HttpApi, AnOpenPageGetsTheStateThenEveryChangeFromAnyClient)
 
     // A text client's change reaches the page too.
     QTcpSocket text;
-    text.connectToHost(gateway->host("text"), gateway->port("text"));
+    text.connectToHost(GatewayPair::host(), gateway->port("text"));
     ASSERT_TRUE(text.waitForConnected(5000));
     text.write("format mic\r\nfade 4\r\n");
     EXPECT_EQ(page.waitFor("change", "format")["value"].toString(), "mic");
@@ -241,16 +240,19 @@ TEST_F(HttpApi, SixteenPagesAtOnceAndNoMore)
 
 TEST(HttpOffline, CommandsSayOfflineWithServiceUnavailable)
 {
-    GatewayProcess gateway;
-    if (!GatewayProcess::available())
+    GatewayPair gateway;
+    if (!GatewayPair::available())
         GTEST_SKIP() << "gateway not built";
     ASSERT_TRUE(gateway.start()) << gateway.error().toStdString();
     WebSocketClient page;
     ASSERT_TRUE(page.open("ws://" + gateway.listener("http") + "/ws"));
     gateway.sim().stop();
+    // The gateway learns that the processor is gone from the next exchange.
+    HttpClient client("http://" + gateway.listener("http"));
+    const HttpReply first = client.post("/api/command", R"({"command":"volume","value":"5.0"})");
+    EXPECT_EQ(first.status, 503) << first.body.toStdString();
     EXPECT_EQ(page.waitFor("change", "link")["value"].toString(), "offline");
 
-    HttpClient client("http://" + gateway.listener("http"));
     const HttpReply reply = client.post("/api/command", R"({"command":"volume","value":"5.0"})");
     EXPECT_EQ(reply.status, 503);
     EXPECT_EQ(reply.json(), QJsonDocument::fromJson(R"({"ok":false,"error":"offline"})").object());

@@ -1,7 +1,6 @@
 // The web remote with a token: who is let in (bearer token, session cookie
 // from the login form) and who is refused, on the API and on the WebSocket.
 #include "gateway/http_client.h"
-#include "support/gateway_process.h"
 
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
@@ -9,7 +8,7 @@
 
 namespace {
 
-using tk770::testing::GatewayProcess;
+using tk770::testing::GatewayPair;
 using tk770::testing::HttpClient;
 using tk770::testing::HttpReply;
 using tk770::testing::WebSocketClient;
@@ -20,8 +19,8 @@ class HttpAuth : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        gateway = new GatewayProcess;
-        if (!GatewayProcess::available())
+        gateway = new GatewayPair;
+        if (!GatewayPair::available())
             return;
         QFile file(gateway->scratchPath("token"));
         if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(token) + "\n") < 0)
@@ -51,9 +50,9 @@ protected:
         return cookies.isEmpty() ? QByteArray() : cookies.first().toRawForm(QNetworkCookie::NameAndValueOnly);
     }
 
-    static GatewayProcess* gateway;
+    static GatewayPair* gateway;
 };
-GatewayProcess* HttpAuth::gateway = nullptr;
+GatewayPair* HttpAuth::gateway = nullptr;
 
 TEST_F(HttpAuth, TheApiNeedsTheTokenOrASession)
 {

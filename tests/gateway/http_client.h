@@ -1,37 +1,65 @@
-// A blocking HTTP and WebSocket client for the web remote's tests: requests
-// through QNetworkAccessManager, hand-made requests over a raw socket (for
-// what a well-behaved client never sends), and a WebSocket that collects its
-// messages.
+// What the web remote's tests and benchmarks share: the simulator and the
+// gateway with every listener on a free port, a blocking HTTP client
+// (QNetworkAccessManager), hand-made requests over a raw socket (for what a
+// well-behaved client never sends), and a WebSocket that keeps its messages.
 #pragma once
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
+#include "gateway/gateway_fixture.h"
+#include "support/sim_process.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTcpSocket>
-#include <QTimer>
 #include <QWebSocket>
-
-#include <functional>
 
 namespace tk770::testing {
 
-// Runs the event loop until `done` or the deadline; true when `done`.
-inline bool waitUntil(const std::function<bool()>& done, int ms = 5000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
+// tk770-gateway in front of tk770-sim, every listener on a free loopback
+// port; both have announced themselves and read the processor when start()
+// returns true.
+class GatewayPair {
+public:
+    static bool available() { return SimProcess::available() && QFile::exists(gatewayProgram()); }
+
+    bool start(const QStringList& extra = {})
+    {
+        if (!m_sim.start(SimProcess::tcpArgs())) {
+            m_error = m_sim.error();
             return false;
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
+        }
+        const QStringList args{"--device", QStringLiteral("tcp:127.0.0.1:%1").arg(m_sim.tcpPort()),
+                               "--http",   "127.0.0.1:0",
+                               "--text",   "127.0.0.1:0",
+                               "--binary", "127.0.0.1:0"};
+        if (!m_gateway.start(args + extra)) {
+            m_error = m_gateway.error();
+            return false;
+        }
+        return true;
     }
-    return true;
-}
+    // "127.0.0.1:PORT" of an announced listener ("http", "text", "binary").
+    QString listener(const QString& name) const
+    {
+        const int port = m_gateway.announcedPort(name);
+        return port ? QStringLiteral("127.0.0.1:%1").arg(port) : QString();
+    }
+    quint16 port(const QString& name) const { return quint16(m_gateway.announcedPort(name)); }
+    static QHostAddress host() { return QHostAddress(QHostAddress::LocalHost); }
+
+    SimProcess& sim() { return m_sim; }
+    SimProcess& gateway() { return m_gateway; }
+    QString error() const { return m_error; }
+    // A file in a folder that lives as long as this object (token files).
+    QString scratchPath(const QString& name) { return m_sim.scratchPath(name); }
+
+private:
+    SimProcess m_sim;
+    SimProcess m_gateway{gatewayProgram()};
+    QString m_error;
+};
 
 struct HttpReply {
     int status = 0;  // 0: no response at all

@@ -183,6 +183,13 @@ describe('without a token', () => {
 
   test('shows the link going offline when the processor goes away', async () => {
     await stop(pair.sim.child);
+    // The gateway learns that the processor is gone from its next exchange.
+    const text = await textClient(pair.gateway.listeners.text);
+    try {
+      assert.match(await text.ask('volume 3.0'), /^ERR (offline|no reply)$/);
+    } finally {
+      text.close();
+    }
     await page.waitForSelector('#link[data-state="offline"]', { timeout: WAIT_MS });
     assert.equal(await page.isDisabled('#volume'), true);
   });
