@@ -1,7 +1,7 @@
 // The web remote's JSON API and WebSocket against tk770-gateway in front of
 // the simulator: every call's status and body, the limits on what a client
 // may send, and the changes pushed to open pages.
-#include "gateway/http_client.h"
+#include "gateway/http_fixture.h"
 
 #include <QJsonArray>
 #include <gtest/gtest.h>
@@ -13,36 +13,13 @@ using tk770::testing::HttpClient;
 using tk770::testing::HttpReply;
 using tk770::testing::rawRequest;
 using tk770::testing::WebSocketClient;
+using tk770::testing::WebSuite;
 using tk770::testing::waitUntil;
 
-class HttpApi : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        gateway = new GatewayPair;
-        if (!gateway->start())
-            GTEST_FAIL() << gateway->error().toStdString();
-    }
-    static void TearDownTestSuite()
-    {
-        delete gateway;
-        gateway = nullptr;
-    }
-    void SetUp() override
-    {
-        if (!gateway || gateway->listener("http").isEmpty())
-            GTEST_SKIP() << "no gateway";
-    }
-    static QString base() { return "http://" + gateway->listener("http"); }
-    static QByteArray raw(const QByteArray& head, const QByteArray& body = {})
-    {
-        return head + "Host: " + gateway->listener("http").toLatin1() + "\r\n" + "Content-Length: " +
-               QByteArray::number(body.size()) + "\r\n\r\n" + body;
-    }
-
-    static GatewayPair* gateway;
+class HttpApi : public WebSuite<HttpApi> {
+public:
+    static QByteArray token() { return {}; }
 };
-GatewayPair* HttpApi::gateway = nullptr;
 
 struct ApiCase {
     const char* method;
@@ -203,7 +180,7 @@ TEST_F(HttpApi, PreflightGetsNoCorsHeaders)
 TEST_F(HttpApi, AnOpenPageGetsTheStateThenEveryChangeFromAnyClient)
 {
     WebSocketClient page;
-    ASSERT_TRUE(page.open("ws://" + gateway->listener("http") + "/ws"));
+    ASSERT_TRUE(page.open(wsUrl()));
     const QJsonObject first = page.waitFor("state");
     ASSERT_FALSE(first.isEmpty());
     EXPECT_EQ(first["state"].toObject()["link"].toString(), "online");
@@ -223,7 +200,7 @@ TEST_F(HttpApi, AnOpenPageGetsTheStateThenEveryChangeFromAnyClient)
 
 TEST_F(HttpApi, SixteenPagesAtOnceAndNoMore)
 {
-    const QString url = "ws://" + gateway->listener("http") + "/ws";
+    const QString url = wsUrl();
     std::vector<std::unique_ptr<WebSocketClient>> pages;
     for (int i = 0; i < 16; ++i) {
         pages.push_back(std::make_unique<WebSocketClient>());

@@ -1,6 +1,6 @@
 // The web remote with a token: who is let in (bearer token, session cookie
 // from the login form) and who is refused, on the API and on the WebSocket.
-#include "gateway/http_client.h"
+#include "gateway/http_fixture.h"
 
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
@@ -12,54 +12,30 @@ using tk770::testing::GatewayPair;
 using tk770::testing::HttpClient;
 using tk770::testing::HttpReply;
 using tk770::testing::WebSocketClient;
+using tk770::testing::WebSuite;
 
-constexpr const char* token = "booth-4c2e91d07a";
+const char* const booth_token = "booth-4c2e91d07a";
 
-class HttpAuth : public ::testing::Test {
+class HttpAuth : public WebSuite<HttpAuth> {
+public:
+    static QByteArray token() { return booth_token; }
+
 protected:
-    static void SetUpTestSuite()
-    {
-        gateway = new GatewayPair;
-        if (!GatewayPair::available())
-            return;
-        QFile file(gateway->scratchPath("token"));
-        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(token) + "\n") < 0)
-            GTEST_FAIL() << "cannot write the token file";
-        file.close();
-        if (!gateway->start({"--token-file", file.fileName()}))
-            GTEST_FAIL() << gateway->error().toStdString();
-    }
-    static void TearDownTestSuite()
-    {
-        delete gateway;
-        gateway = nullptr;
-    }
-    void SetUp() override
-    {
-        if (!gateway || gateway->listener("http").isEmpty())
-            GTEST_SKIP() << "no gateway";
-    }
-    static QString base() { return "http://" + gateway->listener("http"); }
-    static QString wsUrl() { return "ws://" + gateway->listener("http") + "/ws"; }
-
     // Logs in and returns the session cookie's "name=value".
     static QByteArray login(HttpClient& client)
     {
-        const HttpReply reply = client.post("/login", QByteArray(R"({"token":")") + token + "\"}");
+        const HttpReply reply = client.post("/login", QByteArray(R"({"token":")") + booth_token + "\"}");
         const QList<QNetworkCookie> cookies = QNetworkCookie::parseCookies(reply.header("Set-Cookie"));
         return cookies.isEmpty() ? QByteArray() : cookies.first().toRawForm(QNetworkCookie::NameAndValueOnly);
     }
-
-    static GatewayPair* gateway;
 };
-GatewayPair* HttpAuth::gateway = nullptr;
 
 TEST_F(HttpAuth, TheApiNeedsTheTokenOrASession)
 {
     HttpClient loggedIn(base());
     const QByteArray session = login(loggedIn);
     ASSERT_FALSE(session.isEmpty());
-    const QByteArray bearer = QByteArray("Bearer ") + token;
+    const QByteArray bearer = QByteArray("Bearer ") + booth_token;
     struct Case {
         const char* what;
         QList<QPair<QByteArray, QByteArray>> headers;
@@ -69,9 +45,9 @@ TEST_F(HttpAuth, TheApiNeedsTheTokenOrASession)
         {"nothing", {}, 401},
         {"wrong bearer", {{"Authorization", "Bearer booth-4c2e91d07b"}}, 401},
         {"bearer prefix only", {{"Authorization", "Bearer booth-4c2e91d07"}}, 401},
-        {"token as basic", {{"Authorization", QByteArray("Basic ") + token}}, 401},
+        {"token as basic", {{"Authorization", QByteArray("Basic ") + booth_token}}, 401},
         {"made-up session", {{"Cookie", "tk770_session=00112233445566778899aabbccddeeff"}}, 401},
-        {"the token as a session", {{"Cookie", QByteArray("tk770_session=") + token}}, 401},
+        {"the token as a session", {{"Cookie", QByteArray("tk770_session=") + booth_token}}, 401},
         {"bearer", {{"Authorization", bearer}}, 200},
         {"session cookie", {{"Cookie", session}}, 200},
         {"session among other cookies", {{"Cookie", "theme=dark; " + session + "; x=1"}}, 200},
@@ -101,11 +77,11 @@ TEST_F(HttpAuth, LoginSetsARandomHttpOnlyStrictSessionCookie)
     EXPECT_EQ(wrong.json()["error"].toString(), "wrong token");
     EXPECT_TRUE(wrong.header("Set-Cookie").isEmpty());
     EXPECT_EQ(client.post("/login", R"({"password":"x"})").status, 400);
-    EXPECT_EQ(client.post("/login", QByteArray(R"({"token":")") + token + "\"}", {{"Content-Type", "text/plain"}})
+    EXPECT_EQ(client.post("/login", QByteArray(R"({"token":")") + booth_token + "\"}", {{"Content-Type", "text/plain"}})
                   .status,
               400);
 
-    const HttpReply first = client.post("/login", QByteArray(R"({"token":")") + token + "\"}");
+    const HttpReply first = client.post("/login", QByteArray(R"({"token":")") + booth_token + "\"}");
     ASSERT_EQ(first.status, 200);
     const QByteArray header = first.header("Set-Cookie");
     EXPECT_TRUE(header.contains("HttpOnly")) << header.toStdString();
@@ -113,7 +89,7 @@ TEST_F(HttpAuth, LoginSetsARandomHttpOnlyStrictSessionCookie)
     const QList<QNetworkCookie> cookies = QNetworkCookie::parseCookies(header);
     ASSERT_EQ(cookies.size(), 1);
     EXPECT_TRUE(cookies[0].isHttpOnly());
-    EXPECT_FALSE(cookies[0].value().contains(token));
+    EXPECT_FALSE(cookies[0].value().contains(booth_token));
     EXPECT_GE(cookies[0].value().size(), 32);
     // Two logins, two sessions: the id is drawn, not derived from the token.
     HttpClient other(base());
@@ -144,7 +120,7 @@ TEST_F(HttpAuth, TheWebSocketNeedsTheTokenOrASessionToo)
         {"nothing", {}, false},
         {"wrong bearer", {{"Authorization", "Bearer nope"}}, false},
         {"made-up session", {{"Cookie", "tk770_session=abc"}}, false},
-        {"bearer", {{"Authorization", QByteArray("Bearer ") + token}}, true},
+        {"bearer", {{"Authorization", QByteArray("Bearer ") + booth_token}}, true},
         {"session cookie", {{"Cookie", session}}, true},
     };
     for (const Case& c : cases) {

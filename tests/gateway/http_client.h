@@ -24,8 +24,18 @@ class GatewayPair {
 public:
     static bool available() { return SimProcess::available() && QFile::exists(gatewayProgram()); }
 
-    bool start(const QStringList& extra = {})
+    // With a token, the gateway reads it from a file of this helper's.
+    bool start(const QStringList& extra = {}, const QByteArray& token = {})
     {
+        QStringList options = extra;
+        if (!token.isEmpty()) {
+            QFile file(scratchPath(QStringLiteral("token")));
+            if (!file.open(QIODevice::WriteOnly) || file.write(token + '\n') < 0) {
+                m_error = QStringLiteral("cannot write the token file");
+                return false;
+            }
+            options << QStringLiteral("--token-file") << file.fileName();
+        }
         if (!m_sim.start(SimProcess::tcpArgs())) {
             m_error = m_sim.error();
             return false;
@@ -34,7 +44,7 @@ public:
                                "--http",   "127.0.0.1:0",
                                "--text",   "127.0.0.1:0",
                                "--binary", "127.0.0.1:0"};
-        if (!m_gateway.start(args + extra)) {
+        if (!m_gateway.start(args + options)) {
             m_error = m_gateway.error();
             return false;
         }
