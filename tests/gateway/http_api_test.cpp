@@ -21,6 +21,12 @@ public:
     static QByteArray token() { return {}; }
 };
 
+// Readable in a failure message, and in one order whatever the server's.
+std::string compact(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+}
+
 struct ApiCase {
     const char* method;
     const char* path;
@@ -61,7 +67,7 @@ const ApiCase api_cases[] = {
     {"POST", "/api/set", R"({"field":"master volume","value":"1"})", 400, R"({"ok":false,"error":"unknown field"})"},
     {"POST", "/api/set", R"({"value":"1"})", 400, R"({"ok":false,"error":"field missing"})"},
     {"POST", "/api/set", R"([1,2])", 400, R"({"ok":false,"error":"a JSON object expected"})"},
-    {"POST", "/api/set", R"({"field":)", 400, R"({"ok":false,"error":"bad JSON at byte 9: illegal value"})"},
+    {"POST", "/api/set", R"({"field":)", 400, R"({"ok":false,"error":"bad JSON at byte 9: unterminated object"})"},
     {"GET", "/api/command", "", 405, R"({"ok":false,"error":"use POST"})"},
     {"POST", "/api/state", "{}", 405, R"({"ok":false,"error":"use GET"})"},
     {"GET", "/api/nothing", "", 404, R"({"ok":false,"error":"not found"})"},
@@ -74,7 +80,7 @@ TEST_F(HttpApi, EveryCallAnswersWithItsStatusAndBody)
         SCOPED_TRACE(std::string(c.method) + " " + c.path + " " + c.body);
         const HttpReply reply = client.send(c.method, c.path, c.body, {{"Content-Type", "application/json"}});
         EXPECT_EQ(reply.status, c.status);
-        EXPECT_EQ(reply.json(), QJsonDocument::fromJson(c.reply).object()) << reply.body.toStdString();
+        EXPECT_EQ(compact(reply.json()), compact(QJsonDocument::fromJson(c.reply).object()));
         EXPECT_EQ(reply.header("Content-Type"), "application/json");
         EXPECT_FALSE(reply.hasCorsHeader());
     }
@@ -91,7 +97,7 @@ TEST_F(HttpApi, StateHoldsEveryFieldTheLinkAndTheIdentity)
     EXPECT_EQ(state.value("link").toString(), "online");
     EXPECT_EQ(state.value("identity").toObject().value("model").toString(), "TK770");
     EXPECT_EQ(state.value("identity").toObject().value("serial").toString(), "TK7700000001");
-    for (const char* field : {"input_format", "fade_time", "power_on_format", "master_mute", "eq[7][26]",
+    for (const char* field : {"input_format", "fade_time", "power_on_format", "master_mute", "eq[0][26]",
                               "profile_text[2]", "firmware_date"})
         EXPECT_TRUE(state.contains(field)) << field;
     EXPECT_FALSE(reply.hasCorsHeader());
@@ -159,8 +165,9 @@ TEST_F(HttpApi, WhatTheServerWouldBufferWholeIsRefusedUnread)
         SCOPED_TRACE(c.what);
         const HttpReply reply = rawRequest(GatewayPair::host(), gateway->port("http"), c.request);
         EXPECT_EQ(reply.status, c.status);
-        if (c.error)
+        if (c.error) {
             EXPECT_EQ(reply.json()["error"].toString(), c.error);
+        }
         EXPECT_FALSE(reply.hasCorsHeader());
     }
     // The listener is still there for everyone else.
@@ -232,7 +239,7 @@ TEST(HttpOffline, CommandsSayOfflineWithServiceUnavailable)
 
     const HttpReply reply = client.post("/api/command", R"({"command":"volume","value":"5.0"})");
     EXPECT_EQ(reply.status, 503);
-    EXPECT_EQ(reply.json(), QJsonDocument::fromJson(R"({"ok":false,"error":"offline"})").object());
+    EXPECT_EQ(compact(reply.json()), R"({"error":"offline","ok":false})");
     EXPECT_EQ(client.get("/api/state").json()["link"].toString(), "offline");
 }
 

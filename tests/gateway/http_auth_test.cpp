@@ -58,7 +58,7 @@ TEST_F(HttpAuth, TheApiNeedsTheTokenOrASession)
         const HttpReply state = client.get("/api/state", c.headers);
         EXPECT_EQ(state.status, c.status);
         auto headers = c.headers;
-        headers.append({"Content-Type", "application/json"});
+        headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/json")));
         const HttpReply command = client.send("POST", "/api/command", R"({"command":"volume","value":"?"})", headers);
         EXPECT_EQ(command.status, c.status);
         if (c.status == 401) {
@@ -127,10 +127,11 @@ TEST_F(HttpAuth, TheWebSocketNeedsTheTokenOrASessionToo)
         SCOPED_TRACE(c.what);
         WebSocketClient page;
         EXPECT_EQ(page.open(wsUrl(), c.headers), c.opens);
-        if (c.opens)
+        if (c.opens) {
             EXPECT_EQ(page.waitFor("state")["state"].toObject()["link"].toString(), "online");
-        else
+        } else {
             EXPECT_TRUE(page.messages().isEmpty());
+        }
     }
 }
 
