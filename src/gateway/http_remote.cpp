@@ -28,6 +28,7 @@ using Status = QHttpServerResponder::StatusCode;
 constexpr int maxSessions = 64;
 constexpr int idleHttpMs = 60'000;
 constexpr int tickMs = 10'000;
+constexpr int wrongTokenDelayMs = 300;
 // What a refused request may still send before its connection is closed,
 // read and dropped so the client sees the refusal instead of a reset.
 constexpr qint64 maxDrainBytes = 64 * 1024;
@@ -519,8 +520,15 @@ void HttpRemote::login(const QHttpServerRequest& request, QTcpSocket* socket)
         return writeError(responder, Status::BadRequest, "token missing");
     if (m_token.isEmpty())
         return writeJson(responder, Status::Ok, QJsonObject{{"ok", true}});
-    if (!tokenMatches(body.value("token").toString().toUtf8(), m_token))
-        return writeError(responder, Status::Unauthorized, "wrong token");
+    if (!tokenMatches(body.value("token").toString().toUtf8(), m_token)) {
+        // A wrong token is answered late, which makes guessing slow.
+        auto later = std::make_shared<QHttpServerResponder>(std::move(responder));
+        QTimer::singleShot(wrongTokenDelayMs, this, [alive = QPointer<QTcpSocket>(socket), later] {
+            if (alive && alive->state() == QAbstractSocket::ConnectedState)
+                writeError(*later, Status::Unauthorized, "wrong token");
+        });
+        return;
+    }
     // The cookie carries a random session id, never the token itself.
     const QByteArray cookie =
         QByteArray(sessionCookie) + '=' + newSession() + "; Path=/; HttpOnly; SameSite=Strict";
@@ -599,6 +607,9 @@ void HttpRemote::acceptWebSockets()
         }
         socket->setMaxAllowedIncomingFrameSize(maxBodyBytes);
         socket->setMaxAllowedIncomingMessageSize(maxBodyBytes);
+        connect(socket, &QWebSocket::textMessageReceived, this, [this, socket](const QString&) {
+            send(socket, R"({"type":"error","error":"this socket only tells; send commands with POST /api/command"})");
+        });
         m_sockets.append(socket);
         connect(socket, &QWebSocket::disconnected, this, [this, socket] {
             m_sockets.removeOne(socket);

@@ -203,6 +203,11 @@ TEST_F(HttpApi, AnOpenPageGetsTheStateThenEveryChangeFromAnyClient)
     text.write("format mic\r\nfade 4\r\n");
     EXPECT_EQ(page.waitFor("change", "format")["value"].toString(), "mic");
     EXPECT_EQ(page.waitFor("change", "fade_time")["value"].toString(), "4");
+
+    // Commands go by POST; the socket says so instead of taking them.
+    page.socket().sendTextMessage("volume 1.0");
+    EXPECT_TRUE(page.waitFor("error")["error"].toString().contains("POST /api/command"));
+    EXPECT_NE(client.post("/api/command", R"({"command":"volume","value":"?"})").json()["value"], "1.0");
 }
 
 TEST_F(HttpApi, SixteenPagesAtOnceAndNoMore)
