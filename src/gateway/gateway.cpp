@@ -45,6 +45,7 @@ bool Gateway::start(QString& error)
     timing.retryFirstMs = m_options.retryMs;
     timing.retryMaxMs = std::max(m_options.retryMs, 30000);
     timing.ownThread = m_ownLinkThread;
+    timing.probeMs = m_options.probeMs;
     m_link = std::make_unique<LinkOwner>(std::move(m_connector), timing);
     m_commands = std::make_unique<GatewayCommands>(*m_link);
     connect(m_link.get(), &LinkOwner::trace, this, &Gateway::trace);

@@ -58,19 +58,19 @@ QString gatewayUsage()
         "                     [--binary ADDR:PORT|off] [--text ADDR:PORT|off] [--http ADDR:PORT|off]\n"
         "                     [--token-file FILE] [--allow CIDR]... [--audit FILE] [-v]\n"
         "Owns the one link to a TK770 processor and serves it to several clients at once:\n"
-        "  --device SPEC      the processor: tcp:HOST[:PORT] (port 15288), serial:PATH or serial:COM1..COM10\n"
-        "  --binary ADDR:PORT the processor's own protocol, for tk770-panel --host and tk770ctl --tcp\n"
-        "                     (default 127.0.0.1:15288)\n"
-        "  --text ADDR:PORT   text commands for show automation (default 127.0.0.1:15289)\n"
-        "  --http ADDR:PORT   the web remote (default 127.0.0.1:8770)\n"
-        "                     PORT 0 means any free port; off switches a listener off\n"
-        "  --token-file FILE  the token text and web clients must present; required when the text or\n"
-        "                     web listener is bound to another address than loopback\n"
-        "  --allow CIDR       a network whose hosts may use a binary listener bound to another address\n"
-        "                     than loopback (repeatable; none by default)\n"
-        "  --audit FILE       append one line per change: time, client, listener, FIELD old -> new\n"
-        "  -v                 trace every frame on stderr with the client it came from\n"
-        "  --version          show the program's name and version\n"
+        "  --device SPEC       the processor: tcp:HOST[:PORT] (port 15288), serial:PATH or serial:COM1..COM10\n"
+        "  --binary ADDR:PORT  the processor's own protocol, for tk770-panel --host and tk770ctl --tcp\n"
+        "                      (default 127.0.0.1:15288)\n"
+        "  --text ADDR:PORT    text commands for show automation (default 127.0.0.1:15289)\n"
+        "  --http ADDR:PORT    the web remote (default 127.0.0.1:8770); for all three, PORT 0 means\n"
+        "                      any free port and off switches the listener off\n"
+        "  --token-file FILE   the token text and web clients must present; required when the text or\n"
+        "                      web listener is bound to another address than loopback\n"
+        "  --allow CIDR        a network whose hosts may use a binary listener bound to another address\n"
+        "                      than loopback (repeatable; none by default)\n"
+        "  --audit FILE        append one line per change: time, client, listener, FIELD old -> new\n"
+        "  -v                  trace every frame on stderr with the client it came from\n"
+        "  --version           show the program's name and version\n"
         "It prints one line per listener (binary ADDR:PORT, text ADDR:PORT, http ADDR:PORT), then\n"
         "ready once it has read the processor, or offline while it cannot reach it (it keeps trying).\n"
         "SIGTERM and SIGINT end it cleanly. Exit status: 0 ended by a signal, 1 a listener or file\n"
@@ -83,7 +83,7 @@ std::optional<GatewayOptions> parseGatewayArguments(const QStringList& arguments
     const QStringList valued{QStringLiteral("device"), QStringLiteral("binary"),     QStringLiteral("text"),
                              QStringLiteral("http"),   QStringLiteral("token-file"), QStringLiteral("allow"),
                              QStringLiteral("audit"),  QStringLiteral("text-idle-ms"), QStringLiteral("retry-ms"),
-                             QStringLiteral("timeout-ms")};
+                             QStringLiteral("timeout-ms"), QStringLiteral("probe-ms")};
     for (const QString& name : valued) parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("VALUE")));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("v"), QStringLiteral("verbose")}));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
@@ -119,7 +119,8 @@ std::optional<GatewayOptions> parseGatewayArguments(const QStringList& arguments
         return std::nullopt;
     if (!positiveMs(parser, QStringLiteral("text-idle-ms"), options.textIdleMs, error)
         || !positiveMs(parser, QStringLiteral("retry-ms"), options.retryMs, error)
-        || !positiveMs(parser, QStringLiteral("timeout-ms"), options.timeoutMs, error))
+        || !positiveMs(parser, QStringLiteral("timeout-ms"), options.timeoutMs, error)
+        || !positiveMs(parser, QStringLiteral("probe-ms"), options.probeMs, error))
         return std::nullopt;
     options.verbose = parser.isSet(QStringLiteral("v"));
     options.auditFile = parser.value(QStringLiteral("audit"));

@@ -40,6 +40,7 @@ struct GatewayOptions {
     int textIdleMs = default_text_idle_ms;
     int retryMs = 2000;     // first retry after the processor went away
     int timeoutMs = 3000;   // TCP connect and reply waits toward the processor
+    int probeMs = 2000;     // an idle link is checked this often
 };
 
 // Parses the program's arguments (argv[0] included), reads the token file

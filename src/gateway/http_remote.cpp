@@ -539,8 +539,6 @@ void HttpRemote::login(const QHttpServerRequest& request, QTcpSocket* socket)
 
 void HttpRemote::runCommand(const QHttpServerRequest& request, QTcpSocket* socket, bool isSet)
 {
-    static const QStringList commands = {"volume", "mute", "format", "poweron", "fade",
-                                         "get",    "set",  "save",   "status"};
     auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
     QString error;
     const QJsonObject body = parseBody(request, &error);
@@ -565,7 +563,7 @@ void HttpRemote::runCommand(const QHttpServerRequest& request, QTcpSocket* socke
         if (!body.value("command").isString())
             return writeError(*responder, Status::BadRequest, "command missing");
         command = body.value("command").toString().toLower();
-        if (!commands.contains(command))
+        if (!GatewayCommands::commandNames().contains(command))
             return writeError(*responder, Status::BadRequest, "unknown command");
         if (body.contains("value") && !textOf(body.value("value"), &argument))
             return writeError(*responder, Status::BadRequest, "value must be a text or a number");

@@ -260,6 +260,8 @@ LinkOwner::LinkOwner(std::unique_ptr<DeviceConnector> connector, Timing timing, 
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &LinkOwner::start);
     m_retryMs = m_timing.retryFirstMs;
+    m_probe.setSingleShot(true);
+    connect(&m_probe, &QTimer::timeout, this, &LinkOwner::probe);
 }
 
 LinkOwner::~LinkOwner()
@@ -309,6 +311,25 @@ void LinkOwner::opened(bool ok, const QByteArray& image, const QString& why)
     else
         applyChanges(after, GatewayPeer{QStringLiteral("-"), QStringLiteral("device")});
     runNext();
+    idleAgain();
+}
+
+void LinkOwner::idleAgain()
+{
+    if (m_online && !m_busy && m_queue.empty() && m_timing.probeMs > 0) m_probe.start(m_timing.probeMs);
+}
+
+void LinkOwner::probe()
+{
+    if (!m_online || m_busy || !m_queue.empty()) return;
+    LinkOp op;
+    op.command = Command::read;
+    op.address = write_unit(UnitKind::master_volume).device_address;
+    op.length = 1;
+    // What it reads goes into the mirror like any read: a change made at
+    // the processor itself shows up too.
+    enqueue(GatewayPeer{QStringLiteral("-"), QStringLiteral("device")},
+            [op](const ParameterImage&) { return std::optional<LinkOp>(op); }, {});
 }
 
 void LinkOwner::goOffline()
@@ -347,6 +368,7 @@ void LinkOwner::runNext()
             op->length = op->unit.length;
         }
         m_busy = true;
+        m_probe.stop();
         m_current = std::move(job);
         m_currentOp = *op;
         QMetaObject::invokeMethod(
@@ -399,6 +421,7 @@ void LinkOwner::finished(LinkResult result, const QByteArray& data, bool lost)
         scheduleRetry();
     }
     runNext();
+    idleAgain();
 }
 
 void LinkOwner::applyChanges(const ParameterImage& after, const GatewayPeer& peer)

@@ -82,6 +82,9 @@ public:
         int retryFirstMs = 2000;  // first retry after the link was lost
         int retryMaxMs = 30000;   // the retry interval doubles up to this
         bool ownThread = true;    // false: the worker runs in this thread (tests)
+        // A link idle this long is checked with a one-byte read, so a
+        // processor that went away is noticed without a client asking.
+        int probeMs = 2000;
     };
 
     LinkOwner(std::unique_ptr<DeviceConnector> connector, Timing timing, QObject* parent = nullptr);
@@ -125,6 +128,8 @@ private:
     void goOffline();
     void scheduleRetry();
     void applyChanges(const ParameterImage& after, const GatewayPeer& peer);
+    void probe();
+    void idleAgain();
 
     std::unique_ptr<LinkWorker> m_worker;
     QThread m_thread;
@@ -140,6 +145,7 @@ private:
     std::optional<LinkOp> m_currentOp;
     std::deque<Job> m_queue;
     QTimer m_retry;
+    QTimer m_probe;
     int m_retryMs = 0;
 };
 

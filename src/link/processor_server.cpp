@@ -410,6 +410,7 @@ void ProcessorServer::send(ProcessorClient* client, std::span<const std::uint8_t
     QTcpSocket* socket = client->m_socket;
     if (!socket) return;
     socket->write(data, size);
+    socket->flush();
     if (socket->bytesToWrite() > m_limits.replyLimit) dropClient(client, true);
 }
 

@@ -119,6 +119,8 @@ inline GatewayOptions loopbackOptions()
     options.binary.port = 0;
     options.text.port = 0;
     options.http.on = false;
+    // No check of an idle link between a test's steps: each row counts frames.
+    options.probeMs = 600000;
     return options;
 }
 

@@ -64,10 +64,12 @@ protected:
     void startGateway(const QString& device, const QStringList& extra = {},
                       const QStringList& readyLines = {QStringLiteral("ready")})
     {
-        const QStringList args{QStringLiteral("--device"), device,           QStringLiteral("--binary"),
+        QStringList args{QStringLiteral("--device"), device,           QStringLiteral("--binary"),
                                QStringLiteral("127.0.0.1:0"), QStringLiteral("--text"), QStringLiteral("127.0.0.1:0"),
                                QStringLiteral("--http"),   QStringLiteral("off"), QStringLiteral("--retry-ms"),
                                QStringLiteral("100"),      QStringLiteral("--timeout-ms"), QStringLiteral("400")};
+        // The fault rows count requests: no checks of the idle link in between.
+        if (!extra.contains(QStringLiteral("--probe-ms"))) args << QStringLiteral("--probe-ms") << QStringLiteral("600000");
         ASSERT_TRUE(gateway.start(args + extra, 10000, readyLines)) << gateway.error().toStdString();
     }
     QString viaGateway() const { return QStringLiteral("127.0.0.1:%1").arg(gateway.announcedPort(QStringLiteral("binary"))); }
@@ -272,6 +274,21 @@ TEST_F(ThroughGateway, StartsOfflineAndBecomesReadyWhenTheProcessorComes)
     ASSERT_TRUE(waitUntil([&] { return p.canReadLine(); }, 10000));
     EXPECT_EQ(QString::fromUtf8(p.readLine()).trimmed(), QStringLiteral("ready"));
     EXPECT_EQ(text.ask(QStringLiteral("status")), QStringLiteral("OK online TK770 TK7700000001 V1.00"));
+}
+
+TEST_F(ThroughGateway, ProcessorGoingAwayIsNoticedWithoutAnyClient)
+{
+    startSim();
+    const int port = sim.tcpPort();
+    startGateway(simDevice(), {QStringLiteral("--probe-ms"), QStringLiteral("100")});
+    QProcess& p = gateway.process();
+    sim.stop();
+    ASSERT_TRUE(waitUntil([&] { return p.canReadLine(); }, 10000));
+    EXPECT_EQ(QString::fromUtf8(p.readLine()).trimmed(), QStringLiteral("offline"));
+    ASSERT_TRUE(sim.start({QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(port)})) << sim.error().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return p.canReadLine(); }, 10000));
+    EXPECT_EQ(QString::fromUtf8(p.readLine()).trimmed(), QStringLiteral("ready"));
+    EXPECT_TRUE(gateway.running());
 }
 
 TEST_F(ThroughGateway, AuditLogNamesTimeClientListenerAndChange)

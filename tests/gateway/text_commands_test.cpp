@@ -230,3 +230,25 @@ TEST(TextLink, LostProcessorIsToldAndChangesMadeMeanwhileFollowTheReconnect)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TextLink, IdleLinkIsCheckedSoALostProcessorIsToldUnasked)
+{
+    GatewayOptions options = loopbackOptions();
+    options.probeMs = 100;
+    options.retryMs = 100;
+    InProcessGateway gw(options);
+    ASSERT_TRUE(gw.start());
+    TextClient listener;
+    ASSERT_TRUE(listener.connectTo(gw.textPort()));
+    EXPECT_EQ(listener.ask("subscribe"), "OK");
+    // A change made at the processor itself is found by the check as well.
+    gw.sim.setMemory(0x131, {25});
+    EXPECT_EQ(listener.line(), "! volume 2.5");
+    gw.sim.faultAhead("close", 1);
+    EXPECT_EQ(listener.line(), "! link offline");
+    EXPECT_EQ(listener.line(), "! link online");
+}
+
+}  // namespace
