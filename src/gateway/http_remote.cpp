@@ -188,8 +188,12 @@ private:
                 continue;
             const QByteArray name = line.left(colon).trimmed().toLower();
             const QByteArray value = line.mid(colon + 1).trimmed();
-            if (name == "content-length")
+            if (name == "content-length") {
+                // Two lengths that differ make two readings of one stream.
+                if (!length.isEmpty() && length != value)
+                    return refuse(Status::BadRequest, "bad Content-Length");
                 length = value;
+            }
             else if (name == "transfer-encoding")
                 encoding = value;
             else if (name == "upgrade")
@@ -281,7 +285,9 @@ public:
 protected:
     void incomingConnection(qintptr descriptor) override
     {
-        auto* socket = new QTcpSocket;
+        // Owned by the listener, so none outlives the remote; Qt deletes it
+        // sooner when the client leaves.
+        auto* socket = new QTcpSocket(this);
         if (!socket->setSocketDescriptor(descriptor)) {
             delete socket;
             return;
@@ -320,10 +326,13 @@ HttpRemote::HttpRemote(GatewayCommands& commands, QByteArray token, QObject* par
 
 HttpRemote::~HttpRemote()
 {
+    // The pages go before the listener that holds their connections.
     for (QWebSocket* socket : std::as_const(m_sockets)) {
         socket->disconnect(this);
         socket->abort();
+        delete socket;
     }
+    m_sockets.clear();
 }
 
 bool HttpRemote::listenOn(const QHostAddress& address, quint16 port, QString* error)

@@ -153,6 +153,7 @@ TEST_F(HttpApi, WhatTheServerWouldBufferWholeIsRefusedUnread)
         {"chunked body", post + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", 411,
          "a body needs Content-Length"},
         {"bad length", post + "Content-Length: 12x\r\n\r\n", 400, "bad Content-Length"},
+        {"two lengths", post + "Content-Length: 4\r\nContent-Length: 40\r\n\r\n{}  ", 400, "bad Content-Length"},
         {"head over 8 KiB", "GET /api/state HTTP/1.1\r\n" + host + "X-Pad: " + QByteArray(9000, 'a') + "\r\n\r\n", 431,
          "request head over 8192 bytes"},
         {"foreign host", "GET /api/state HTTP/1.1\r\nHost: tk770.example:8770\r\n\r\n", 421, "unknown host"},
