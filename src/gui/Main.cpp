@@ -7,8 +7,8 @@
 #include <QGroupBox>
 #include <QPainter>
 #include <QPainterPath>
-#include <QScreen>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStyle>
 
 using tk770::setTag;

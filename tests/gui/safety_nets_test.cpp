@@ -409,6 +409,28 @@ TEST_F(SafetyWindow, ProcessorQuestionEachAnswerForDisconnectAndClose)
     }
 }
 
+// A link that failed leaves the reminder up: the processor may still hold
+// the writes. Saving needs the link again; the operator may also let go.
+TEST_F(SafetyWindow, ReminderOutlivesAFailedLinkUntilTheOperatorDecides)
+{
+    connectSerial();
+    moveBand7(9);
+    serial.faultAhead("no-reply", 1);
+    form.N21->trigger();  // read all fails and drops the link
+    ASSERT_EQ(form.linkState().connected, 0);
+    EXPECT_TRUE(form.processorUnsaved());
+
+    questions.next({tk770::notice_save_to_processor, tk770::notice_dont_save});
+    form.N18->trigger();
+    EXPECT_EQ(form.messageText(), qs(tk770::text_save_memory_fail)) << "nothing can be saved without the link";
+    EXPECT_TRUE(form.processorUnsaved());
+    form.N18->trigger();
+    EXPECT_EQ(form.messageText(), qs(tk770::text_disconnected));
+    EXPECT_FALSE(form.processorUnsaved());
+    EXPECT_EQ(questions.asked.size(), 2u);
+    EXPECT_FALSE(saveByteSent());
+}
+
 TEST_F(SafetyWindow, ClosingWithBothAsksTheProcessorFirstThenTheProject)
 {
     connectSerial();
