@@ -177,4 +177,29 @@ std::string_view signal_label(int s, int language)
     return SignalLabels[static_cast<std::size_t>(signal_count * language + s)];
 }
 
+const std::array<std::string_view, notice_pair_count * language_count> NoticeTable{
+    /*  0 */ "项目“%1”已修改。是否保存修改？", "The project \"%1\" has changed. Save the changes?",
+    /*  1 */ "保存", "Save",
+    /*  2 */ "不保存", "Discard",
+    /*  3 */ "取消", "Cancel",
+    /*  4 */ "设备的参数已修改但未存入设备，设备断电后修改将丢失。是否存入设备？",
+             "The processor's settings have changed but are not saved to its memory; they are lost when it is "
+             "switched off. Save them to the processor's memory?",
+    /*  5 */ "存入设备", "Save to processor memory",
+    /*  6 */ "不存入", "Don't save",
+    /*  7 */ "未存入设备", "Not saved to processor",
+    /*  8 */ "没有权限打开串口 %1。请把用户加入 dialout 组（sudo usermod -aG dialout $USER），重新登录后再试。",
+             "No permission to open the serial port %1. Add your user to the dialout group "
+             "(sudo usermod -aG dialout $USER), log in again and retry.",
+    /*  9 */ "项目未保存", "Unsaved project",
+    /* 10 */ "参数未存入设备", "Not saved to processor",
+};
+
+std::string_view notice(int pair, int language)
+{
+    if (pair < 0 || pair >= notice_pair_count || !valid_language(language))
+        return {};
+    return NoticeTable[static_cast<std::size_t>(2 * pair + language)];
+}
+
 }  // namespace tk770

@@ -154,3 +154,29 @@ inline constexpr std::string_view firmware_version_prefix = "固件版本：    
 inline constexpr std::string_view firmware_date_prefix = "固件发布：      ";
 
 }  // namespace tk770
+
+namespace tk770 {
+
+// Texts of the operator's safety nets: the unsaved-project and
+// processor-memory questions, the processor-memory reminder of the status
+// bar and the serial-port permission message. Chinese and English like the
+// caption pairs, but a table of their own: the CaptionTable's 117 pairs are
+// the window's fixed set and stay so. "%1" stands for a file or device name.
+inline constexpr int notice_pair_count = 11;
+extern const std::array<std::string_view, notice_pair_count * language_count> NoticeTable;
+// Text of notice pair 0..10 in language 0 or 1; empty outside the table.
+std::string_view notice(int pair, int language);
+
+inline constexpr int notice_project_changed = 0;      // question; %1 the file name
+inline constexpr int notice_save = 1;                 // button
+inline constexpr int notice_discard = 2;              // button
+inline constexpr int notice_cancel = 3;               // button, both questions
+inline constexpr int notice_processor_unsaved = 4;    // question
+inline constexpr int notice_save_to_processor = 5;    // button
+inline constexpr int notice_dont_save = 6;            // button
+inline constexpr int notice_not_saved_status = 7;     // status bar reminder
+inline constexpr int notice_port_permission = 8;      // message; %1 the device
+inline constexpr int notice_unsaved_title = 9;        // title of the project question
+inline constexpr int notice_processor_title = 10;     // title of the processor question
+
+}  // namespace tk770

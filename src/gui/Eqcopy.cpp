@@ -95,7 +95,10 @@ void TForm4::setDestination(int channel, bool checked)
 void TForm4::sendIfConnected(tk770::UnitKind kind, int index)
 {
     // A failed write is counted by the link and does not stop the copy.
-    if (m_link) tk770::send_unit(*m_link, m_image, kind, index);
+    if (!m_link) return;
+    const tk770::WriteUnit unit = tk770::write_unit(kind, index);
+    const tk770::SendResult result = tk770::send_unit(*m_link, m_image, unit);
+    if (m_sent) m_sent(unit, result == tk770::SendResult::accepted);
 }
 
 void TForm4::suiButton1Click()

@@ -29,6 +29,10 @@ public:
     // any control of the window.
     using CommandRunner = std::function<void(const std::function<void()>& copy)>;
     void setCommandRunner(CommandRunner runner) { m_runCommand = std::move(runner); }
+    // Told of every unit the copy sent and whether the processor took it,
+    // so the owner can keep its processor-memory reminder.
+    using SentObserver = std::function<void(const tk770::WriteUnit& unit, bool accepted)>;
+    void setSentObserver(SentObserver observer) { m_sent = std::move(observer); }
 
     void applyLanguage(int language);
     void showDialog();
@@ -48,6 +52,7 @@ private:
     tk770::DeviceLink* m_link;
     std::function<void()> m_afterCopy;
     CommandRunner m_runCommand;
+    SentObserver m_sent;
 
     QGroupBox* m_suiRadioGroup1;
     QGroupBox* m_suiCheckGroup1;

@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QPainter>
 #include <QPainterPath>
+#include <QMessageBox>
 #include <QScreen>
 #include <QStyle>
 
@@ -152,6 +153,11 @@ TForm1::TForm1(const QString& tcpHost, QWidget* parent) : QWidget(parent), m_hos
         return d->exec() == QDialog::Accepted && !d->selectedFiles().isEmpty() ? d->selectedFiles().first()
                                                                                : QString();
     };
+    m_runQuestion = [](QMessageBox* box) {
+        box->exec();
+        return box->clickedButton();
+    };
+    m_listPorts = &TForm1::machinePortsOfThisComputer;
 
     applyTheme();
     buildMainArea();
@@ -486,8 +492,11 @@ void TForm1::buildStatusBar()
     StatusPanel0->setFixedWidth(600);
     StatusPanel1 = new QLabel(suiStatusBar1);
     StatusPanel1->setFixedWidth(100);
+    ProcessorMemoryPanel = new QLabel(suiStatusBar1);
+    ProcessorMemoryPanel->setObjectName(QStringLiteral("ProcessorMemoryPanel"));
     suiStatusBar1->addWidget(StatusPanel0);
     suiStatusBar1->addWidget(StatusPanel1);
+    suiStatusBar1->addWidget(ProcessorMemoryPanel, 1);
 }
 
 void TForm1::buildInputPanel()
@@ -674,6 +683,9 @@ void TForm1::buildMenus()
     NET1 = makeItem(N16, "NET1", QStringLiteral("NET"), 10);
     NET1->setCheckable(true);
     PortItems->addAction(NET1);
+    // The machine's own ports follow COM1..COM10 and NET below a separator,
+    // listed afresh each time the menu opens (adapters come and go).
+    connect(N16, &QMenu::aboutToShow, this, &TForm1::refreshMachinePorts);
     N17 = makeItem(N10, "N17", caption(tk770::pair_connect));
     N18 = makeItem(N10, "N18", caption(tk770::pair_disconnect));
     IP1 = makeItem(N10, "IP1", caption(tk770::pair_network_settings));
@@ -762,8 +774,9 @@ void TForm1::connectHandlers()
     onToggle(suiCheckBox15, &TForm1::suiCheckBox15Click);
     connect(suiRadioGroup4, &RadioGroup::itemIndexChanged, this, [this] { runGuarded([this] { suiCheckBox15Click(suiRadioGroup4); }); });
 
-    onMenu(N2, &TForm1::N2Click);
-    onMenu(N3, &TForm1::N3Click);
+    // New, Open and Disconnect ask first when there is something to lose.
+    onMenu(N2, &TForm1::newProjectCommand);
+    onMenu(N3, &TForm1::openProjectCommand);
     onMenu(N4, &TForm1::N4Click);
     onMenu(N5, &TForm1::N5Click);
     onMenu(N21, &TForm1::N21Click);
@@ -777,7 +790,7 @@ void TForm1::connectHandlers()
         onMenu(a, &TForm1::COM11Click);
     onMenu(NET1, &TForm1::NET1Click);
     onMenu(N17, &TForm1::N17Click);
-    onMenu(N18, &TForm1::N18Click);
+    onMenu(N18, &TForm1::disconnectCommand);
     onMenu(IP1, &TForm1::IP1Click);
     onMenu(N22, &TForm1::N22Click);
     onMenu(N24, &TForm1::N24Click);

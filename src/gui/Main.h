@@ -35,6 +35,7 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -45,6 +46,9 @@ class TForm5;
 class TForm6;
 class TForm7;
 class TForm8;
+class QCloseEvent;
+class QMessageBox;
+class QSettings;
 namespace tk770 {
 class DeviceSequences;
 class QtSerialTransport;
@@ -78,6 +82,56 @@ public:
     // result is a cancel.
     using DialogRunner = std::function<QString(QFileDialog*)>;
     void setDialogRunner(DialogRunner runner) { m_runDialog = std::move(runner); }
+    // The safety-net questions run through this so tests can answer them:
+    // it gets the box, ready to show, and returns the button chosen (none:
+    // the box was closed, taken as Cancel).
+    using QuestionRunner = std::function<QAbstractButton*(QMessageBox*)>;
+    void setQuestionRunner(QuestionRunner runner) { m_runQuestion = std::move(runner); }
+
+    // ---- safety nets (MainSafety.cpp) ----
+    // The project differs from the one last opened, saved or made new.
+    bool projectModified() const;
+    // A write the processor acknowledged has not been saved to its memory.
+    bool processorUnsaved() const { return m_processorUnsaved; }
+    QString processorMemoryText() const;
+    // Ask Save / Discard / Cancel while the project is modified; true when
+    // the command may go on (nothing to ask, saved, or discarded).
+    bool confirmProjectMayBeDropped();
+    // Ask Save to processor memory / Don't save / Cancel while the reminder
+    // shows; true when the command may go on.
+    bool confirmProcessorMayBeLeft();
+    // New, Open and Disconnect as the menu runs them: the question first.
+    void newProjectCommand(QObject* sender);
+    void openProjectCommand(QObject* sender);
+    void disconnectCommand(QObject* sender);
+
+    // The machine's serial ports as the COM menu lists them below COM10.
+    struct MachinePort {
+        QString path;
+        QString description;
+    };
+    using PortLister = std::function<QList<MachinePort>()>;
+    void setPortLister(PortLister lister) { m_listPorts = std::move(lister); }
+    // Rebuilds the list below the separator (the menu does it each time it opens).
+    void refreshMachinePorts();
+    // What QSerialPortInfo finds on this computer (the lister at start-up).
+    static QList<MachinePort> machinePortsOfThisComputer();
+    QList<QAction*> machinePortItems() const { return m_machinePortItems; }
+    // Chooses a port by its device path, as its menu item does.
+    void chooseMachinePort(const QString& path);
+    // The device chosen from the machine's ports; empty when COMn or NET.
+    QString machinePortPath() const { return m_machinePortPath; }
+    // Why the serial port of the last connect could not be opened; tests
+    // replace the real port's answer.
+    using OpenErrorSource = std::function<int(int port)>;
+    void setOpenErrorSource(OpenErrorSource source) { m_openErrorOf = std::move(source); }
+
+    // ---- remembered settings (MainSettings.cpp) ----
+    // Applies what `settings` keeps; a key that is absent or unusable
+    // leaves the start-up value.
+    void restoreSettings(QSettings& settings);
+    void saveSettings(QSettings& settings) const;
+    QString projectFolder() const { return m_projectFolder; }
 
     QString currentFileName() const { return QString::fromUtf8(m_currentFileName.c_str()); }
     QString messageText() const;
@@ -262,6 +316,8 @@ public:
     // Status bar: message panel and link panel
     QStatusBar* suiStatusBar1;
     QLabel *StatusPanel0, *StatusPanel1;
+    // The processor-memory reminder; empty while there is nothing to save.
+    QLabel* ProcessorMemoryPanel;
     // Input panel
     tk770::SideChannel* suiSideChannel1;
     QLabel *StaticText42, *StaticText41, *StaticText44, *StaticText46, *StaticText48;
@@ -298,6 +354,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Closing asks the safety-net questions, the processor's first.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // Layout, one routine per region (Main.cpp).
@@ -329,7 +387,25 @@ private:
     // while connected (tk770::send_unit).
     void sendUnit(tk770::UnitKind kind, int index = 0);
     QString caption(int pair) const;
+    QString noticeText(int pair) const;
     void setCurrentFileName(const std::string& name);
+    // Sends a control's unit and notes an acknowledged write for the
+    // processor-memory reminder (tk770::send_unit).
+    void sendUnit(const tk770::WriteUnit& unit);
+    void noteSent(const tk770::WriteUnit& unit, bool accepted);
+    void setProcessorUnsaved(bool unsaved);
+    // The project as it is now becomes the one compared against.
+    void markProjectSaved();
+    // Puts the title's mark in line with the project.
+    void updateProjectMark();
+    // A successful open or save as remembers the file's folder.
+    void rememberProjectFolder(const QString& path);
+    // After a serial connect: a port the user may not open is named, with
+    // the fix, instead of passing for a silent processor.
+    void reportPortPermission();
+    // Shows a question with three buttons captioned by notice pairs; the
+    // index of the one chosen, 2 (the Cancel place) when the box was closed.
+    int askQuestion(int titlePair, const QString& text, const std::array<int, 3>& buttonPairs);
 
     // StatusSink: the two panels of suiStatusBar1.
     void set_message_text(std::string_view text) override;
@@ -347,6 +423,17 @@ private:
     QString m_tcpHost;
     QString m_hostOverride;
     DialogRunner m_runDialog;
+    QuestionRunner m_runQuestion;
+    PortLister m_listPorts;
+    OpenErrorSource m_openErrorOf;
+    QAction* m_machinePortSeparator = nullptr;
+    QList<QAction*> m_machinePortItems;
+    QString m_machinePortPath;
+    QString m_projectFolder;
+    // The project file's bytes as last opened, saved or made new.
+    std::optional<std::array<std::uint8_t, tk770::project_file_size>> m_savedProject;
+    bool m_titleMarked = false;
+    bool m_processorUnsaved = false;
     int m_drawCount = 0;
     tk770::GraphRaster m_raster;
 

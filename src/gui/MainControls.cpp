@@ -137,10 +137,13 @@ const tk770::ChoiceRow& TForm1::choiceRow(ChoiceControl c) const
     return m_choiceRows[static_cast<std::size_t>(c)];
 }
 
-void TForm1::sendUnit(tk770::UnitKind kind, int index)
+void TForm1::sendUnit(tk770::UnitKind kind, int index) { sendUnit(tk770::write_unit(kind, index)); }
+
+void TForm1::sendUnit(const tk770::WriteUnit& unit)
 {
     // A refused unit is counted by the link; the control keeps its value.
-    tk770::send_unit(*m_link, m_image, kind, index);
+    const tk770::SendResult result = tk770::send_unit(*m_link, m_image, unit);
+    noteSent(unit, result == tk770::SendResult::accepted);
 }
 
 // ---------------------------------------------------------------- sliders
@@ -165,7 +168,7 @@ void TForm1::sliderChanged(SliderControl c, QObject* sender)
     const tk770::FieldRef ref = elementRef(field, i, j);
     tk770::store_field(m_image, ref, {tk770::slider_value(*row.family, field, row.sliders[slot]->value()), {}});
 
-    auto send = [&] { tk770::send_unit(*m_link, m_image, *tk770::send_unit_of(ref)); };
+    auto send = [&] { sendUnit(*tk770::send_unit_of(ref)); };
     switch (row.family->effect) {
     case tk770::SliderEffect::readout:
         showSliderReadout(c, slot, i, j);
@@ -255,7 +258,7 @@ void TForm1::flagChanged(FlagControl c, QObject* sender)
         break;
     case tk770::FlagEffect::output_twin: TestSignalBoxes[bit]->setChecked(on); break;
     }
-    tk770::send_unit(*m_link, m_image, *tk770::send_unit_of(elementRef(*row.field, 0, 0)));
+    sendUnit(*tk770::send_unit_of(elementRef(*row.field, 0, 0)));
 }
 
 bool TForm1::flagIsSet(FlagControl c, int bit) const
@@ -283,7 +286,7 @@ void TForm1::choiceChanged(ChoiceControl c, QObject* sender)
         suiCheckBox14->setText(label);
         for (QCheckBox* b : TestSignalBoxes) b->setText(label);
     }
-    tk770::send_unit(*m_link, m_image, *tk770::send_unit_of(ref));
+    sendUnit(*tk770::send_unit_of(ref));
     if (row.family->effect == tk770::ChoiceEffect::format_refresh) formatDisplayRefresh();
 }
 

@@ -70,6 +70,9 @@ bool TForm1::runGuarded(const std::function<void()>& body)
         if (m_stopText.isEmpty()) m_stopText = QString::fromUtf8(e.what());
     }
     --m_guardDepth;
+    // Whatever the command changed, the title says whether the project
+    // still matches its file.
+    if (m_guardDepth == 0) updateProjectMark();
     const bool stopped = m_commandStopped;
     if (m_guardDepth == 0 && stopped) {
         const QString text = m_stopText;
@@ -117,12 +120,18 @@ void TForm1::createDevicePartsAndDialogs()
     m_form4 = new TForm4(m_image, m_linkState, m_link.get(), this);
     m_form5 = new TForm5(m_image, this);
     m_form6 = new TForm6(m_sequences.get(), this);
-    m_form7 = new TForm7(device_ip_text, [this](const QString& host) { m_tcpHost = host; }, this);
+    m_form7 = new TForm7(device_ip_text, [this](const QString& host) {
+        m_tcpHost = host;
+        // The address is part of the project file.
+        updateProjectMark();
+    }, this);
     m_form8 = new TForm8(m_sequences.get(), this);
 
     // The copy writes while connected, so over TCP it can fail like any
     // handler of the window: it runs inside the same guard.
     m_form4->setCommandRunner([this](const std::function<void()>& copy) { runGuarded(copy); });
+    m_form4->setSentObserver([this](const tk770::WriteUnit& unit, bool accepted) { noteSent(unit, accepted); });
+    m_openErrorOf = [this](int port) { return static_cast<int>(m_serialPorts->openError(port)); };
 }
 
 void TForm1::resetTestSignals()
@@ -146,9 +155,11 @@ void TForm1::COM11Click(QObject* sender)
     runGuarded([&] {
         const int tag = tagOf(sender);
         if (tag < 0 || tag > 9) return;
-        if (m_linkState.serial_port >= 1 && m_linkState.serial_port <= 10) {
+        // A device chosen from the machine's ports is closed like a COM port.
+        if (m_linkState.serial_port >= 1 && m_linkState.serial_port <= tk770::QtSerialTransport::device_port) {
             if (auto* serial = m_link->serial()) serial->close(m_linkState.serial_port);
         }
+        m_machinePortPath.clear();
         m_linkState.serial_port = tag + 1;
         m_linkState.network_mode = 0;
         if (auto* item = qobject_cast<QAction*>(sender)) item->setChecked(true);
@@ -177,7 +188,9 @@ void TForm1::N17Click(QObject*)
             TCPClient1Connected(nullptr);
             return;
         }
+        const bool opensPort = m_linkState.network_mode == 0 && m_linkState.connected == 0;
         m_sequences->connect();
+        if (opensPort) reportPortPermission();
     });
 }
 
@@ -188,7 +201,11 @@ void TForm1::TCPClient1Connected(QObject*)
 
 void TForm1::N18Click(QObject*)
 {
-    runGuarded([&] { m_sequences->disconnect(); });
+    runGuarded([&] {
+        m_sequences->disconnect();
+        // The session is over; what it left unsaved was asked about before.
+        setProcessorUnsaved(false);
+    });
 }
 
 // ---------------------------------------------------------------- bulk commands
@@ -207,12 +224,14 @@ void TForm1::N20Click(QObject*)
     runGuarded([&] {
         if (m_linkState.connected == 0) return;
         BusyCursor busy;
-        m_sequences->download_all([this](int step, int count, int) {
+        const tk770::Outcome outcome = m_sequences->download_all([this](int step, int count, int) {
             const std::string text = "step " + std::to_string(step) + "/" + std::to_string(count);
             set_message_text(text);
             // The window is blocked until the download ends; show the step now.
             StatusPanel0->repaint();
         });
+        // The download stores every block and commits the parameters itself.
+        if (outcome == tk770::Outcome::succeeded) setProcessorUnsaved(false);
     });
 }
 
@@ -221,7 +240,7 @@ void TForm1::N25Click(QObject*)
     runGuarded([&] {
         if (m_linkState.connected == 0) return;
         BusyCursor busy;
-        m_sequences->save_to_memory();
+        if (m_sequences->save_to_memory() == tk770::Outcome::succeeded) setProcessorUnsaved(false);
     });
 }
 
@@ -239,7 +258,9 @@ void TForm1::N27Click(QObject*)
     runGuarded([&] {
         if (m_linkState.connected == 0) return;
         BusyCursor busy;
-        m_sequences->restart();
+        // A restarted processor reloads its memory: the writes it had not
+        // saved are gone, and nothing is left to save.
+        if (m_sequences->restart() == tk770::Outcome::succeeded) setProcessorUnsaved(false);
     });
 }
 

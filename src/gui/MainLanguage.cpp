@@ -47,6 +47,7 @@ void TForm1::Endlish1Click(QObject*)
 void TForm1::ApplyLanguage()
 {
     setWindowTitleFromName();
+    setProcessorUnsaved(m_processorUnsaved);
 
     N1->setTitle(caption(tk770::pair_file_menu));
     N2->setText(caption(tk770::pair_new_project));

@@ -3,6 +3,7 @@
 #include "gui/Main.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -30,6 +31,7 @@ void TForm1::N2Click(QObject*)
     refreshing = 1;
     displayRefresh();
     refreshing = 0;
+    markProjectSaved();
 }
 
 // The message panel keeps its fixed text; the file and the system's reason
@@ -57,6 +59,10 @@ void TForm1::N3Click(QObject*)
         set_message_text(tk770::file_result_message(result));
         return;
     }
+    // Compared against the file's own bytes: a value the controls cannot
+    // show, and so store differently, marks the project as changed.
+    m_savedProject = tk770::project_file_bytes(m_image, device_ip_text);
+    rememberProjectFolder(chosen);
     setCurrentFileName(dialogFileName);
     setWindowTitleFromName();
     set_message_text(text_open_success);
@@ -65,6 +71,7 @@ void TForm1::N3Click(QObject*)
     // again and, while connected, sends those units.
     displayRefresh();
     refreshing = 0;
+    updateProjectMark();
 }
 
 void TForm1::N4Click(QObject*)
@@ -72,6 +79,7 @@ void TForm1::N4Click(QObject*)
     std::string reason;
     const int result = tk770::write_project_file(toPath(m_currentFileName), m_image, device_ip_text, &reason);
     if (result != tk770::project_ok) showFileFailure(result, reason);
+    else markProjectSaved();
 }
 
 void TForm1::N5Click(QObject*)
@@ -89,6 +97,15 @@ void TForm1::N5Click(QObject*)
         showFileFailure(result, reason);
         return;
     }
+    rememberProjectFolder(chosen);
     setCurrentFileName(dialogFileName);
+    markProjectSaved();
     setWindowTitleFromName();
+}
+
+void TForm1::rememberProjectFolder(const QString& path)
+{
+    m_projectFolder = QFileInfo(path).absolutePath();
+    OpenDialog1->setDirectory(m_projectFolder);
+    SaveDialog1->setDirectory(m_projectFolder);
 }

@@ -24,8 +24,9 @@ constexpr int black = 0;
 
 void TForm1::setWindowTitleFromName()
 {
+    m_titleMarked = projectModified();
     const QString title = caption(tk770::pair_window_title) + QString::fromLatin1(tk770::window_title_separator.data())
-                          + currentFileName();
+                          + currentFileName() + (m_titleMarked ? QStringLiteral("*") : QString());
     setWindowTitle(title);
     suiForm1->setText(title);
 }

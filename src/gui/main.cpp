@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QFont>
 #include <QStyleFactory>
+#include <QSettings>
 #include <QTimer>
 
 #include <chrono>
@@ -62,6 +63,9 @@ int main(int argc, char** argv)
 {
     const long long mainUs = nowUs();
     QApplication app(argc, argv);
+    // Also where the remembered settings live: ~/.config/tk770/tk770-panel.conf.
+    QApplication::setOrganizationName(QStringLiteral("tk770"));
+    QApplication::setOrganizationDomain(QStringLiteral("tk770.org"));
     QApplication::setApplicationName(QStringLiteral("tk770-panel"));
     QApplication::setApplicationVersion(QString::fromLatin1(tk770::project_version));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
@@ -77,7 +81,23 @@ int main(int argc, char** argv)
                                         QStringLiteral("TCP host of the processor (default 192.168.0.8)."),
                                         QStringLiteral("HOST"));
     parser.addOption(hostOption);
+    const QCommandLineOption resetOption(
+        QStringLiteral("reset-settings"),
+        QStringLiteral("Forget the remembered language, port, host, project folder and window position, then exit."));
+    parser.addOption(resetOption);
     parser.process(app);
+
+    QSettings settings;
+    if (parser.isSet(resetOption)) {
+        settings.clear();
+        settings.sync();
+        if (settings.status() != QSettings::NoError) {
+            std::fprintf(stderr, "tk770-panel: cannot write %s\n", qPrintable(settings.fileName()));
+            return 1;
+        }
+        std::printf("Settings forgotten (%s)\n", qPrintable(settings.fileName()));
+        return 0;
+    }
 
     std::unique_ptr<StartupReport> report;
     if (qEnvironmentVariableIsSet("TK770_STARTUP_REPORT")) {
@@ -85,8 +105,10 @@ int main(int argc, char** argv)
         report->appReady();
     }
     TForm1 form(parser.value(hostOption));
+    form.restoreSettings(settings);
     if (report) report->watch(&form);
     form.show();
     QApplication::exec();
+    form.saveSettings(settings);
     return 0;
 }

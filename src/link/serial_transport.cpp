@@ -21,6 +21,7 @@ int comPortNumber(const QString& device)
 struct QtSerialTransport::Port {
     QString boundPath;
     int timeoutMs = normal_read_timeout_ms;
+    QSerialPort::SerialPortError openError = QSerialPort::NoError;
     std::unique_ptr<QSerialPort> serial;
 };
 
@@ -32,14 +33,14 @@ constexpr int write_wait_ms = 2000;
 
 QtSerialTransport::QtSerialTransport()
 {
-    for (int p = 1; p <= port_count; ++p) m_ports[p] = std::make_unique<Port>();
+    for (int p = 1; p <= device_port; ++p) m_ports[p] = std::make_unique<Port>();
 }
 
 QtSerialTransport::~QtSerialTransport() = default;
 
 QtSerialTransport::Port* QtSerialTransport::slot(int port) const
 {
-    if (port < 1 || port > port_count) return nullptr;
+    if (port < 1 || port > device_port) return nullptr;
     return m_ports[port].get();
 }
 
@@ -48,6 +49,7 @@ QString QtSerialTransport::deviceName(int port) const
     const Port* p = slot(port);
     if (!p) return {};
     if (!p->boundPath.isEmpty()) return p->boundPath;
+    if (port == device_port) return {};
     const QString fromEnv = qEnvironmentVariable(qPrintable(QStringLiteral("TK770_COM%1").arg(port)));
     if (!fromEnv.isEmpty()) return fromEnv;
 #ifdef Q_OS_WIN
@@ -68,6 +70,12 @@ bool QtSerialTransport::isOpen(int port) const
     return p && p->serial && p->serial->isOpen();
 }
 
+QSerialPort::SerialPortError QtSerialTransport::openError(int port) const
+{
+    const Port* p = slot(port);
+    return p ? p->openError : QSerialPort::NoError;
+}
+
 void QtSerialTransport::open(int port)
 {
     Port* p = slot(port);
@@ -75,9 +83,18 @@ void QtSerialTransport::open(int port)
     // Opening an open port starts it afresh rather than failing, so a later
     // connect on the same port behaves like the first.
     p->serial.reset();
+    p->openError = QSerialPort::NoError;
+    const QString device = deviceName(port);
+    if (device.isEmpty()) {
+        p->openError = QSerialPort::DeviceNotFoundError;
+        return;
+    }
     auto serial = std::make_unique<QSerialPort>();
-    serial->setPortName(deviceName(port));
-    if (!serial->open(QIODevice::ReadWrite)) return;
+    serial->setPortName(device);
+    if (!serial->open(QIODevice::ReadWrite)) {
+        p->openError = serial->error();
+        return;
+    }
     serial->setBaudRate(QSerialPort::Baud38400);
     serial->setDataBits(QSerialPort::Data8);
     serial->setParity(QSerialPort::NoParity);

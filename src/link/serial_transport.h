@@ -5,12 +5,11 @@
 
 #include "core/device_link.h"
 
+#include <QSerialPort>
 #include <QString>
 
 #include <array>
 #include <memory>
-
-class QSerialPort;
 
 namespace tk770 {
 
@@ -20,6 +19,10 @@ int comPortNumber(const QString& device);
 class QtSerialTransport : public SerialTransport {
 public:
     static constexpr int port_count = 10;
+    // One more port number past COM10 for a device chosen by its path (the
+    // machine's own serial ports in the panel's menu). It reaches nothing
+    // until a path is bound to it.
+    static constexpr int device_port = port_count + 1;
 
     QtSerialTransport();
     ~QtSerialTransport() override;
@@ -28,12 +31,15 @@ public:
 
     // Device behind a port number: a bound path, else $TK770_COM<n>, else
     // COM<n> on Windows and /dev/ttyS<n-1> elsewhere. Empty for numbers
-    // outside 1..10.
+    // outside 1..10, and for device_port while nothing is bound to it.
     QString deviceName(int port) const;
     // Makes `port` reach `path` (the tool's --serial DEVICE).
     void bindPort(int port, const QString& path);
 
     bool isOpen(int port) const;
+    // Why the last open of `port` failed; NoError after a good open, and for
+    // a port never opened.
+    QSerialPort::SerialPortError openError(int port) const;
 
     void open(int port) override;
     void close(int port) override;
@@ -45,7 +51,7 @@ private:
     struct Port;
     Port* slot(int port) const;
 
-    std::array<std::unique_ptr<Port>, port_count + 1> m_ports;
+    std::array<std::unique_ptr<Port>, device_port + 1> m_ports;
 };
 
 }  // namespace tk770

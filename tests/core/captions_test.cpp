@@ -108,6 +108,19 @@ TEST(CaptionTable, EveryEntryIsFilledAndShowableInTheDeviceCodePage)
     }
 }
 
+// The safety-net texts keep a table of their own beside the 117 pairs.
+TEST(NoticeTable, EveryEntryIsFilledShowableAndBoundedLikeTheCaptions)
+{
+    for (std::size_t i = 0; i < NoticeTable.size(); ++i) {
+        EXPECT_FALSE(NoticeTable[i].empty()) << "entry " << i;
+        EXPECT_TRUE(fits_cp936(NoticeTable[i], 400)) << "entry " << i;
+    }
+    EXPECT_EQ(notice(notice_not_saved_status, language_chinese), "未存入设备");
+    EXPECT_EQ(notice(notice_not_saved_status, language_english), "Not saved to processor");
+    for (const auto& [pair, language] : std::vector<std::pair<int, int>>{{-1, 0}, {notice_pair_count, 0}, {0, 2}})
+        EXPECT_TRUE(notice(pair, language).empty()) << pair << "/" << language;
+}
+
 TEST(CaptionTable, RepeatedTextsStaySeparatePairs)
 {
     for (int i = 0; i < 5; ++i) {

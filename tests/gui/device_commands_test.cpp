@@ -10,6 +10,7 @@
 #include "gui/Ipsetup.h"
 #include "gui/Profile.h"
 #include "gui/Wrser.h"
+#include "questions.h"
 #include "support/recording_sim.h"
 #include "support/text.h"
 
@@ -181,6 +182,10 @@ TEST_F(DeviceCommands, NetworkConnectWhileConnectedReadsEverythingAgain)
 
 TEST_F(DeviceCommands, OneFailedReadFailsTheConnectButKeepsTheOtherBlocks)
 {
+    // A failed read leaves blocks in the image, so the next New asks about
+    // the changed project; dropping it is what this case needs.
+    QuestionAnswers questions(form);
+    questions.always(tk770::notice_discard);
     for (int failing : {1, 7, 17, 19}) {
         SCOPED_TRACE(failing);
         serial.clearRecord();
@@ -222,6 +227,9 @@ TEST_F(DeviceCommands, ConnectUnchecksTestSignalBoxAndWritesItDisconnectDoesNotW
     form.suiCheckBox8->setChecked(true);
     const std::size_t before = serial.requests().size();
     form.linkState().connected = 1;
+    // The box's write leaves the processor unsaved: disconnect asks first.
+    QuestionAnswers questions(form);
+    questions.next({tk770::notice_dont_save});
     form.N18->trigger();
     EXPECT_FALSE(form.suiCheckBox8->isChecked());
     EXPECT_EQ(serial.requests().size(), before) << "disconnect unchecks without writing";

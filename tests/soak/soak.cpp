@@ -14,6 +14,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QMessageBox>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QRadioButton>
@@ -128,6 +129,13 @@ int main(int argc, char** argv)
     TForm1 form(QStringLiteral("127.0.0.1"));
     long errorsShown = 0;
     form.setErrorReporter([&](const QString&) { ++errorsShown; });
+    // Disconnecting after writes asks about the processor's memory; the soak
+    // goes on without saving (its button is the destructive one).
+    form.setQuestionRunner([](QMessageBox* box) -> QAbstractButton* {
+        for (QAbstractButton* b : box->buttons())
+            if (box->buttonRole(b) == QMessageBox::DestructiveRole) return b;
+        return nullptr;
+    });
     form.show();
     form.setTcpPort(faulty.tcpPort());
     form.tcpClient().set_reply_wait_ms(300);
