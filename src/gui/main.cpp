@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string_view>
 
 namespace {
 
@@ -57,54 +58,88 @@ private:
     bool m_done = false;
 };
 
+
+struct PanelOptions {
+    QCommandLineOption host{QStringLiteral("host"), QStringLiteral("TCP host of the processor (default 192.168.0.8)."),
+                            QStringLiteral("HOST")};
+    QCommandLineOption reset{
+        QStringLiteral("reset-settings"),
+        QStringLiteral("Forget the remembered language, port, host, project folder and window position, then exit.")};
+};
+
+void describe(QCommandLineParser& parser, const PanelOptions& options)
+{
+    parser.setApplicationDescription(QStringLiteral("Control panel of the eight-channel cinema audio processor"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(options.host);
+    parser.addOption(options.reset);
+}
+
+int resetSettings()
+{
+    QSettings settings;
+    settings.clear();
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        std::fprintf(stderr, "tk770-panel: cannot write %s\n", qPrintable(settings.fileName()));
+        return 1;
+    }
+    std::printf("Settings forgotten (%s)\n", qPrintable(settings.fileName()));
+    return 0;
+}
+
+// --help, --version and --reset-settings must work where there is no
+// display (over ssh, in a package check), so they are answered before the
+// window system is touched.
+bool answersWithoutWindow(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a(argv[i]);
+        if (a == "-h" || a == "--help" || a == "-?" || a == "--help-all" || a == "-v" || a == "--version" ||
+            a == "--reset-settings")
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     const long long mainUs = nowUs();
-    QApplication app(argc, argv);
     // Also where the remembered settings live: ~/.config/tk770/tk770-panel.conf.
-    QApplication::setOrganizationName(QStringLiteral("tk770"));
-    QApplication::setOrganizationDomain(QStringLiteral("tk770.org"));
-    QApplication::setApplicationName(QStringLiteral("tk770-panel"));
-    QApplication::setApplicationVersion(QString::fromLatin1(tk770::project_version));
+    QCoreApplication::setOrganizationName(QStringLiteral("tk770"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("tk770.org"));
+    QCoreApplication::setApplicationName(QStringLiteral("tk770-panel"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(tk770::project_version));
+
+    const PanelOptions options;
+    if (answersWithoutWindow(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        QCommandLineParser parser;
+        describe(parser, options);
+        parser.process(app);  // help and version end here
+        if (parser.isSet(options.reset)) return resetSettings();
+    }
+
+    QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QFont font(QStringLiteral("WenQuanYi Micro Hei"));
     font.setPixelSize(12);
     QApplication::setFont(font);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Control panel of the eight-channel cinema audio processor"));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption hostOption(QStringLiteral("host"),
-                                        QStringLiteral("TCP host of the processor (default 192.168.0.8)."),
-                                        QStringLiteral("HOST"));
-    parser.addOption(hostOption);
-    const QCommandLineOption resetOption(
-        QStringLiteral("reset-settings"),
-        QStringLiteral("Forget the remembered language, port, host, project folder and window position, then exit."));
-    parser.addOption(resetOption);
+    describe(parser, options);
     parser.process(app);
 
     QSettings settings;
-    if (parser.isSet(resetOption)) {
-        settings.clear();
-        settings.sync();
-        if (settings.status() != QSettings::NoError) {
-            std::fprintf(stderr, "tk770-panel: cannot write %s\n", qPrintable(settings.fileName()));
-            return 1;
-        }
-        std::printf("Settings forgotten (%s)\n", qPrintable(settings.fileName()));
-        return 0;
-    }
-
     std::unique_ptr<StartupReport> report;
     if (qEnvironmentVariableIsSet("TK770_STARTUP_REPORT")) {
         report = std::make_unique<StartupReport>(mainUs);
         report->appReady();
     }
-    TForm1 form(parser.value(hostOption));
+    TForm1 form(parser.value(options.host));
     form.restoreSettings(settings);
     if (report) report->watch(&form);
     form.show();
