@@ -104,7 +104,9 @@ std::variant<QList<BackupHost>, QStringList> parseHostsFile(const QByteArray& te
         if (raw.endsWith('\r')) raw.chop(1);
         QStringDecoder decode(QStringDecoder::Utf8);
         const QString line = decode(raw);
-        const auto refuse = [&](const QString& reason) { problems << QStringLiteral("line %1: %2").arg(QString::number(number), reason); };
+        const auto refuse = [&](const QString& reason) {
+            problems << QStringLiteral("line %1: %2").arg(QString::number(number), reason);
+        };
         if (decode.hasError()) {
             refuse(QStringLiteral("not UTF-8"));
             continue;

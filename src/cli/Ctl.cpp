@@ -558,10 +558,14 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
     parser.addOption({"png", QStringLiteral("Also write the response graph as PNG."), "FILE"});
     parser.addOption({"force", QStringLiteral("Download a project even when fields lie outside their ranges.")});
     parser.addOption({"verify", QStringLiteral("After a download, read everything back and list what differs.")});
-    parser.addOption({"hosts", QStringLiteral("Processors to back up, one a line: NAME tcp:HOST[:PORT] or NAME serial:DEVICE."),
+    parser.addOption({"hosts",
+                      QStringLiteral("Processors to back up, one a line: NAME tcp:HOST[:PORT] or NAME serial:DEVICE."),
                       "FILE"});
     parser.addOption({"dir", QStringLiteral("Existing folder the backup writes its files into."), "DIR"});
-    parser.addOption({"jobs", QStringLiteral("Processors backed up at once, 1..%1 (%2).").arg(max_backup_jobs).arg(default_backup_jobs),
+    parser.addOption({"jobs",
+                      QStringLiteral("Processors backed up at once, 1..%1 (%2).")
+                          .arg(max_backup_jobs)
+                          .arg(default_backup_jobs),
                       "N"});
     parser.addPositionalArgument("command", QStringLiteral("One of the commands below."), "COMMAND [ARGS...]");
 

@@ -631,7 +631,8 @@ TEST(SimFaults, CorruptKeepsAnAlteredWriteOrStoreAndAcknowledgesIt)
     faults.add(*parseFault("corrupt@2"));
     for (int n = 1; n <= 3; ++n) {
         std::vector<std::uint8_t> scratch;
-        auto outcome = device.handle(Framing::tcp, faults.alterRequest(Framing::tcp, request(Framing::tcp, 0x06, n, 1, {0x10}), scratch));
+        const Bytes frame = request(Framing::tcp, 0x06, n, 1, {0x10});
+        auto outcome = device.handle(Framing::tcp, faults.alterRequest(Framing::tcp, frame, scratch));
         faults.apply(Framing::tcp, outcome.reply);
         EXPECT_EQ(device.working()[static_cast<std::size_t>(n)], n == 2 ? 0x11 : 0x10) << "request " << n;
     }
