@@ -130,13 +130,18 @@ BENCHMARK(BM_CtlReadOverTcp)->UseManualTime()->Iterations(20)->Unit(benchmark::k
 // with its own pacing (none is added), backed up with --jobs 8, against
 // three single backups in a row, the reference the fleet must stay within
 // 1.5 times of. Both are whole runs of the tool, files written included.
+// The peak memory is the fleet run's.
 class Fleet {
 public:
-    bool start(int count, std::string& error)
+    // On loopback TCP, or on pseudo-terminals paced like a 38,400-baud line.
+    bool start(int count, std::string& error, bool serialAtLineRate = false)
     {
+        m_serial = serialAtLineRate;
         for (int i = 0; i < count; ++i) {
             auto sim = std::make_unique<tk770::testing::SimProcess>();
-            if (!sim->start(tk770::testing::SimProcess::tcpArgs())) {
+            const QStringList args = m_serial ? sim->ptyArgs() + QStringList{QStringLiteral("--line-rate")}
+                                              : tk770::testing::SimProcess::tcpArgs();
+            if (!sim->start(args)) {
                 error = sim->error().toStdString();
                 return false;
             }
@@ -152,7 +157,9 @@ public:
         if (!file.open(QIODevice::WriteOnly)) return {};
         for (int i = first; i < first + count; ++i) {
             const auto& sim = *m_sims[static_cast<std::size_t>(i)];
-            file.write(QStringLiteral("hall%1 tcp:%2:%3\n").arg(i).arg(sim.tcpHost()).arg(sim.tcpPort()).toUtf8());
+            const QString target = m_serial ? QStringLiteral("serial:%1").arg(sim.ptyPath())
+                                            : QStringLiteral("tcp:%1:%2").arg(sim.tcpHost()).arg(sim.tcpPort());
+            file.write(QStringLiteral("hall%1 %2\n").arg(i).arg(target).toUtf8());
         }
         return path.toStdString();
     }
@@ -160,20 +167,24 @@ public:
 
 private:
     std::vector<std::unique_ptr<tk770::testing::SimProcess>> m_sims;
+    bool m_serial = false;
     QTemporaryDir m_dir;
     QTemporaryDir m_out;
 };
 
-void BM_Backup24ProcessorsJobs8(benchmark::State& state)
+// `count` processors with --jobs 8; the reference is `singles` single
+// backups in a row.
+void backUpFleet(benchmark::State& state, int count, int singleCount, bool serialAtLineRate)
 {
     Fleet fleet;
     std::string error;
-    if (!fleet.start(24, error)) {
+    if (!fleet.start(count, error, serialAtLineRate)) {
         state.SkipWithError(error.c_str());
         return;
     }
-    const std::string all = fleet.hosts(0, 24);
-    const std::string singles[] = {fleet.hosts(0, 1), fleet.hosts(1, 1), fleet.hosts(2, 1)};
+    const std::string all = fleet.hosts(0, count);
+    std::vector<std::string> singles;
+    for (int i = 0; i < singleCount; ++i) singles.push_back(fleet.hosts(i, 1));
     const long floorKb = ownAnonKb();
     double referenceSeconds = 0;
     long peak = 0;
@@ -204,7 +215,14 @@ void BM_Backup24ProcessorsJobs8(benchmark::State& state)
     state.counters["peak_rss_mb"] = static_cast<double>(peak) / 1024.0;
     state.counters["bench_anon_mb"] = static_cast<double>(floorKb) / 1024.0;
 }
+
+void BM_Backup24ProcessorsJobs8(benchmark::State& state) { backUpFleet(state, 24, 3, false); }
 BENCHMARK(BM_Backup24ProcessorsJobs8)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+// The serial line is where waiting dominates: 8 processors at 38,400 baud
+// at once against one alone shows how far the jobs overlap.
+void BM_Backup8SerialAtLineRateJobs8(benchmark::State& state) { backUpFleet(state, 8, 1, true); }
+BENCHMARK(BM_Backup8SerialAtLineRateJobs8)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
