@@ -304,7 +304,7 @@ QString downloadStepText(int step)
 {
     const DownloadStep& s = download_steps()[static_cast<std::size_t>(step - 1)];
     const QString where = QStringLiteral("%1 %2 at device address 0x%3")
-                              .arg(QString::number(s.length), s.length == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"),
+                              .arg(QString::number(s.length), QLatin1String(s.length == 1 ? "byte" : "bytes"),
                                    QString::number(s.device_address, 16).toUpper().rightJustified(3, u'0'));
     QString what = QStringLiteral("the save to memory");
     if (s.image_offset >= 0) {
@@ -622,8 +622,9 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
         const bool serial = parser.isSet("serial");
         if (scope == Scope::SerialOnly && tcp)
             return usage(err, QStringLiteral("%1 works on the serial port only").arg(name));
-        if (tcp == serial && info.scope == Scope::FileOrDevice && !tcp)
-            return usage(err, QStringLiteral("%1 needs two files, or one and --tcp HOST[:PORT] or --serial DEVICE").arg(name));
+        if (!tcp && !serial && info.scope == Scope::FileOrDevice)
+            return usage(err,
+                         QStringLiteral("%1 needs two files, or one and --tcp HOST[:PORT] or --serial DEVICE").arg(name));
         if (tcp == serial) return usage(err, QStringLiteral("%1 needs one of --tcp HOST[:PORT] or --serial DEVICE").arg(name));
         if (tcp) {
             QString error;
