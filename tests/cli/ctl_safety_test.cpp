@@ -116,8 +116,9 @@ TEST_P(Download, VerifiesByReadingBackAndNamesAnUnconfirmedStep)
         EXPECT_TRUE(r.err.split('\n').contains(c.errLine)) << r.err.toStdString();
     }
     // --verify reads all 19 blocks again after the 16 steps.
-    if (c.status == 0 || !c.out.isEmpty())
+    if (c.status == 0 || !c.out.isEmpty()) {
         EXPECT_EQ(requestCount(sim), full_read_requests + 16 + (c.verify ? full_read_requests : 0));
+    }
 }
 
 QString request(int step) { return QStringLiteral("@%1").arg(full_read_requests + step); }
@@ -175,7 +176,9 @@ TEST_P(Drift, ListsWhatTheProcessorNoLongerHoldsAsInTheFile)
     // Whatever host the file remembers, only the settings are compared.
     const QString file = project("calibrated.qsdat", "192.168.0.8");
     ASSERT_EQ(runTool(QStringList{"download", file} + link(sim, c.serial)).status, 0);
-    if (!c.change.isEmpty()) ASSERT_EQ(runTool(c.change + link(sim, c.serial)).status, 0);
+    if (!c.change.isEmpty()) {
+        ASSERT_EQ(runTool(c.change + link(sim, c.serial)).status, 0);
+    }
     const CtlRun r = runTool(QStringList{"diff", file} + link(sim, c.serial));
     EXPECT_EQ(r.status, c.out.isEmpty() ? 0 : 1) << r.err.toStdString();
     EXPECT_EQ(r.out, c.out);
