@@ -9,12 +9,14 @@
 #include "support/sim_process.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -123,6 +125,104 @@ void BM_CtlReadOverTcp(benchmark::State& state)
     measure(state, {"read", "-o", dir.filePath(QStringLiteral("read.qsdat")).toStdString(), "--tcp", where});
 }
 BENCHMARK(BM_CtlReadOverTcp)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
+
+// backup of a fleet: 24 simulators on loopback TCP, each its own process
+// with its own pacing (none is added), backed up with --jobs 8, against
+// three single backups in a row, the reference the fleet must stay within
+// 1.5 times of. Both are whole runs of the tool, files written included.
+// The peak memory is the fleet run's.
+class Fleet {
+public:
+    // On loopback TCP, or on pseudo-terminals paced like a 38,400-baud line.
+    bool start(int count, std::string& error, bool serialAtLineRate = false)
+    {
+        m_serial = serialAtLineRate;
+        for (int i = 0; i < count; ++i) {
+            auto sim = std::make_unique<tk770::testing::SimProcess>();
+            const QStringList args = m_serial ? sim->ptyArgs() + QStringList{QStringLiteral("--line-rate")}
+                                              : tk770::testing::SimProcess::tcpArgs();
+            if (!sim->start(args)) {
+                error = sim->error().toStdString();
+                return false;
+            }
+            m_sims.push_back(std::move(sim));
+        }
+        return m_out.isValid();
+    }
+    // A hosts file listing processors first .. first + count - 1.
+    std::string hosts(int first, int count)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("hosts-%1-%2").arg(first).arg(count));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) return {};
+        for (int i = first; i < first + count; ++i) {
+            const auto& sim = *m_sims[static_cast<std::size_t>(i)];
+            const QString target = m_serial ? QStringLiteral("serial:%1").arg(sim.ptyPath())
+                                            : QStringLiteral("tcp:%1:%2").arg(sim.tcpHost()).arg(sim.tcpPort());
+            file.write(QStringLiteral("hall%1 %2\n").arg(i).arg(target).toUtf8());
+        }
+        return path.toStdString();
+    }
+    std::string out() const { return m_out.path().toStdString(); }
+
+private:
+    std::vector<std::unique_ptr<tk770::testing::SimProcess>> m_sims;
+    bool m_serial = false;
+    QTemporaryDir m_dir;
+    QTemporaryDir m_out;
+};
+
+// `count` processors with --jobs 8; the reference is `singles` single
+// backups in a row.
+void backUpFleet(benchmark::State& state, int count, int singleCount, bool serialAtLineRate)
+{
+    Fleet fleet;
+    std::string error;
+    if (!fleet.start(count, error, serialAtLineRate)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    const std::string all = fleet.hosts(0, count);
+    std::vector<std::string> singles;
+    for (int i = 0; i < singleCount; ++i) singles.push_back(fleet.hosts(i, 1));
+    const long floorKb = ownAnonKb();
+    double referenceSeconds = 0;
+    long peak = 0;
+    int runs = 0;
+    for (auto _ : state) {
+        for (const auto& one : singles) {
+            const Run run = runProgram(TK770CTL_PATH, {"backup", "--hosts", one, "--dir", fleet.out()});
+            if (!run.ok) {
+                state.SkipWithError("a single backup failed");
+                return;
+            }
+            referenceSeconds += run.seconds;
+        }
+        const Run run = runProgram(TK770CTL_PATH, {"backup", "--hosts", all, "--dir", fleet.out(), "--jobs", "8"});
+        if (!run.ok) {
+            state.SkipWithError("the fleet backup failed");
+            return;
+        }
+        state.SetIterationTime(run.seconds);
+        peak = std::max(peak, run.peakRssKb);
+        ++runs;
+    }
+    if (peak <= floorKb) {
+        state.SkipWithError("the child's peak cannot be told from this process's own memory");
+        return;
+    }
+    state.counters["reference_ms"] = referenceSeconds * 1000.0 / runs;
+    state.counters["peak_rss_mb"] = static_cast<double>(peak) / 1024.0;
+    state.counters["bench_anon_mb"] = static_cast<double>(floorKb) / 1024.0;
+}
+
+void BM_Backup24ProcessorsJobs8(benchmark::State& state) { backUpFleet(state, 24, 3, false); }
+BENCHMARK(BM_Backup24ProcessorsJobs8)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+// The serial line is where waiting dominates: 8 processors at 38,400 baud
+// at once against one alone shows how far the jobs overlap.
+void BM_Backup8SerialAtLineRateJobs8(benchmark::State& state) { backUpFleet(state, 8, 1, true); }
+BENCHMARK(BM_Backup8SerialAtLineRateJobs8)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "cli/Ctl.h"
 
+#include "cli/Backup.h"
+#include "cli/CommandSupport.h"
 #include "cli/CurveExport.h"
 #include "cli/DeviceSession.h"
 #include "cli/ImageJson.h"
@@ -11,6 +13,7 @@
 #include "tk770_version.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QHash>
 #include <QJsonDocument>
 #include <QTextStream>
@@ -24,7 +27,9 @@ namespace tk770 {
 
 namespace {
 
-enum class Scope { Offline, Device, SerialOnly };
+// FileOrDevice: offline with all its arguments, a device command with one
+// fewer (diff of a file against the processor).
+enum class Scope { Offline, Device, SerialOnly, FileOrDevice };
 
 struct CommandInfo {
     const char* name;
@@ -40,7 +45,8 @@ const QList<CommandInfo>& commands()
     static const QList<CommandInfo> list{
         {"info", 0, 0, Scope::Device, {}, "info                      model, serial number, firmware, profile texts"},
         {"read", 0, 0, Scope::Device, {"o", "json"}, "read -o FILE [--json FILE] read everything into a project (and JSON)"},
-        {"download", 1, 1, Scope::Device, {"force"}, "download FILE [--force]   send a project's settings to the processor"},
+        {"download", 1, 1, Scope::Device, {"force", "verify"},
+         "download FILE [--force] [--verify]  send a project's settings (--verify: read back and compare)"},
         {"save-memory", 0, 0, Scope::Device, {}, "save-memory               commit the working settings to memory"},
         {"backup-ic", 0, 0, Scope::Device, {}, "backup-ic                 back the settings up to the IC card"},
         {"restart", 0, 0, Scope::Device, {}, "restart                   restart the processor"},
@@ -50,9 +56,12 @@ const QList<CommandInfo>& commands()
         {"serial-number", 1, 1, Scope::SerialOnly, {}, "serial-number TEXT        store a serial number (16 at most)"},
         {"new", 0, 0, Scope::Offline, {"o"}, "new -o FILE               write a new project"},
         {"dump", 1, 1, Scope::Offline, {}, "dump FILE                 print a project as JSON"},
-        {"diff", 2, 2, Scope::Offline, {}, "diff A B                  list the fields two projects differ in"},
+        {"diff", 1, 2, Scope::FileOrDevice, {},
+         "diff A B | diff FILE --tcp HOST|--serial DEVICE  the fields two projects, or FILE and the processor, differ in"},
         {"curve", 1, 1, Scope::Offline, {"channel", "png"},
          "curve FILE --channel C [--png OUT]  response of channel C as CSV (and PNG)"},
+        {"backup", 0, 0, Scope::Offline, {"hosts", "dir", "jobs", "timeout-ms"},
+         "backup --hosts FILE --dir DIR [--jobs N]  read every processor of FILE into DIR"},
     };
     return list;
 }
@@ -100,49 +109,29 @@ int deviceError(QTextStream& err, const QString& text)
 
 std::string local8(const QString& text) { return text.toStdString(); }
 
-// 1 to `most` ASCII digits and nothing else. Plain loops, not regular
-// expressions: every run of the tool would pay for compiling them.
-bool allDigits(QStringView text, qsizetype most)
-{
-    if (text.isEmpty() || text.size() > most) return false;
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-}
-
-// Strict decimal integer in [min, max].
-std::optional<int> parseInt(const QString& text, int min, int max)
-{
-    if (!allDigits(text, 9)) return std::nullopt;
-    const int v = text.toInt();
-    if (v < min || v > max) return std::nullopt;
-    return v;
-}
-
+// The --tcp value into `link`; false with `error` set when it is not HOST[:PORT].
 bool parseTcp(const QString& text, LinkOptions& link, QString& error)
 {
-    QString host = text;
-    int port = tcp_port;
-    const qsizetype colon = text.lastIndexOf(':');
-    if (colon >= 0) {
-        if (text.indexOf(':') != colon) {
-            error = QStringLiteral("--tcp takes HOST[:PORT]: '%1'").arg(text);
-            return false;
-        }
-        host = text.left(colon);
-        const auto p = parseInt(text.mid(colon + 1), 1, 65535);
-        if (!p) {
-            error = QStringLiteral("bad port in --tcp '%1'").arg(text);
-            return false;
-        }
-        port = *p;
-    }
-    if (host.isEmpty()) {
+    switch (parseTcpTarget(text, link)) {
+    case TcpTargetError::none:
+        return true;
+    case TcpTargetError::colons:
+        error = QStringLiteral("--tcp takes HOST[:PORT]: '%1'").arg(text);
+        return false;
+    case TcpTargetError::port:
+        error = QStringLiteral("bad port in --tcp '%1'").arg(text);
+        return false;
+    case TcpTargetError::no_host:
         error = QStringLiteral("--tcp needs a host");
         return false;
     }
-    link.tcp = true;
-    link.host = host;
-    link.port = port;
-    return true;
+    return false;
+}
+
+// --timeout-ms N: 1..600000; nothing when it is not that.
+std::optional<int> timeoutOption(const QCommandLineParser& parser)
+{
+    return parseInt(parser.value(QStringLiteral("timeout-ms")), 1, 600000);
 }
 
 std::optional<FieldRef> fieldArgument(Context& c, const QString& text, int& status)
@@ -153,11 +142,6 @@ std::optional<FieldRef> fieldArgument(Context& c, const QString& text, int& stat
         return std::nullopt;
     }
     return std::get<FieldRef>(parsed);
-}
-
-std::span<const std::uint8_t> bytesOf(const QByteArray& bytes)
-{
-    return {reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size())};
 }
 
 // Writes every staged file, or none of them; a failure is reported as a
@@ -215,18 +199,30 @@ int cmdDump(Context& c)
     return ExitOk;
 }
 
+// Prints the differences; like diff(1), 1 means "they differ", not a failure.
+int printDifferences(Context& c, const QStringList& lines)
+{
+    for (const auto& line : lines) c.out << line << '\n';
+    return lines.isEmpty() ? ExitOk : 1;
+}
+
 int cmdDiff(Context& c)
 {
     ParameterImage a, b;
     DeviceIpText ipA, ipB;
     int result = loadProject(c.args[0], a, ipA);
     if (result != project_ok) return fileError(c.err, result, c.args[0]);
+    if (c.args.size() == 1) {
+        // The file against what the processor holds now. device_ip_text is
+        // the panel's record of where the processor was, not a setting the
+        // processor holds, so it is not compared.
+        DeviceSession session(c.link, c.err);
+        if (!openAndRead(session)) return ExitDevice;
+        return printDifferences(c, fieldDifferences(a, session.image(), false));
+    }
     result = loadProject(c.args[1], b, ipB);
     if (result != project_ok) return fileError(c.err, result, c.args[1]);
-    const QStringList lines = projectDifferences(a, ipA, b, ipB);
-    for (const auto& line : lines) c.out << line << '\n';
-    // Like diff(1): 1 means "they differ", not a failure.
-    return lines.isEmpty() ? ExitOk : 1;
+    return printDifferences(c, projectDifferences(a, ipA, b, ipB));
 }
 
 int cmdCurve(Context& c)
@@ -272,13 +268,10 @@ int cmdRead(Context& c)
     if (!c.parser.isSet("o") && !c.parser.isSet("json"))
         return usage(c.err, QStringLiteral("read needs -o FILE and/or --json FILE"));
     // The project keeps the host the processor was reached at.
-    DeviceIpText ip{};
-    if (c.link.tcp) {
-        const QByteArray host = c.link.host.toUtf8();
-        if (host.size() >= static_cast<qsizetype>(ip.size()))
-            return usage(c.err, QStringLiteral("host text longer than %1 bytes does not fit a project").arg(ip.size() - 1));
-        std::memcpy(ip.data(), host.constData(), static_cast<std::size_t>(host.size()));
-    }
+    const auto ip = projectIpFor(c.link);
+    if (!ip)
+        return usage(c.err, QStringLiteral("host text longer than %1 bytes does not fit a project")
+                                .arg(device_ip_text_size - 1));
     // Targets are checked before the processor is asked, so a command that
     // cannot save its result does not read for nothing.
     for (const char* option : {"o", "json"}) {
@@ -288,15 +281,41 @@ int cmdRead(Context& c)
             return fileError(c.err, project_cannot_write, {}, path + ": " + problem);
     }
     DeviceSession session(c.link, c.err);
-    if (!openAndRead(session)) return ExitDevice;
-    // Both files or neither.
-    OutputFiles files;
-    if (c.parser.isSet("o")) files.stage(local8(c.parser.value("o")), project_file_bytes(session.image(), ip));
-    if (c.parser.isSet("json")) {
-        const QByteArray json = QJsonDocument(imageToJson(session.image(), ip, true)).toJson(QJsonDocument::Indented);
-        files.stage(local8(c.parser.value("json")), bytesOf(json));
+    std::string problem;
+    switch (readIntoFiles(session, *ip, c.parser.isSet("o") ? local8(c.parser.value("o")) : std::string(),
+                          c.parser.isSet("json") ? local8(c.parser.value("json")) : std::string(), problem)) {
+    case ReadResult::written:
+        return ExitOk;
+    case ReadResult::device_failed:
+        return ExitDevice;
+    case ReadResult::file_failed:
+        break;
     }
-    return commitOutputs(c, files);
+    return fileError(c.err, project_cannot_write, {}, problem);
+}
+
+// The block a download step carries, for a technician: its fields, length
+// and device address.
+QString downloadStepText(int step)
+{
+    const DownloadStep& s = download_steps()[static_cast<std::size_t>(step - 1)];
+    const QString where = QStringLiteral("%1 %2 at device address 0x%3")
+                              .arg(QString::number(s.length), QLatin1String(s.length == 1 ? "byte" : "bytes"),
+                                   QString::number(s.device_address, 16).toUpper().rightJustified(3, u'0'));
+    QString what = QStringLiteral("the save to memory");
+    if (s.image_offset >= 0) {
+        // The first and the last field element inside the block.
+        std::optional<FieldRef> first, last;
+        for_each_field_element([&](const FieldRef& ref) {
+            if (ref.offset < s.image_offset || ref.offset >= s.image_offset + s.length) return;
+            if (!first || ref.offset < first->offset) first = ref;
+            if (!last || ref.offset > last->offset) last = ref;
+        });
+        what = QString::fromStdString(first->name());
+        if (last->offset != first->offset) what += QStringLiteral(" to ") + QString::fromStdString(last->name());
+    }
+    return QStringLiteral("download step %1 of %2 was not confirmed: %3 (%4)")
+        .arg(QString::number(step), QString::number(download_step_count), what, where);
 }
 
 int cmdDownload(Context& c)
@@ -319,7 +338,20 @@ int cmdDownload(Context& c)
     // Runs A and B come from the project; the profile texts stay as read.
     const int projectBytes = TK770_OFFSET(profile_text);
     std::memcpy(session.image().data(), fromFile.data(), static_cast<std::size_t>(projectBytes));
-    return session.sequences().download_all() == Outcome::succeeded ? ExitOk : ExitDevice;
+    const ParameterImage sent = session.image();
+    QList<int> unconfirmed;
+    const Outcome outcome = session.sequences().download_all([&](int step, int, int result) {
+        if (result != 0) unconfirmed << step;
+    });
+    if (outcome != Outcome::succeeded) return ExitDevice;
+    // The sequence passes a download with one unconfirmed step; the
+    // technician should still know which block may not have arrived.
+    for (const int step : unconfirmed) c.err << "tk770ctl: " << downloadStepText(step) << '\n';
+    c.err.flush();
+    if (!c.parser.isSet("verify")) return ExitOk;
+    // Everything the download sent, read back: the settings and the profile texts.
+    if (session.sequences().read_all() != Outcome::succeeded) return ExitDevice;
+    return printDifferences(c, fieldDifferences(sent, session.image(), true));
 }
 
 int cmdSaveMemory(Context& c)
@@ -412,6 +444,53 @@ int cmdSerialNumber(Context& c)
     return ExitOk;
 }
 
+int cmdBackup(Context& c)
+{
+    if (!c.parser.isSet("hosts") || !c.parser.isSet("dir"))
+        return usage(c.err, QStringLiteral("backup needs --hosts FILE and --dir DIR"));
+    int jobs = default_backup_jobs;
+    if (c.parser.isSet("jobs")) {
+        const auto n = parseInt(c.parser.value("jobs"), 1, max_backup_jobs);
+        if (!n) return usage(c.err, QStringLiteral("--jobs takes 1..%1").arg(max_backup_jobs));
+        jobs = *n;
+    }
+    int timeoutMs = -1;
+    if (c.parser.isSet("timeout-ms")) {
+        const auto ms = timeoutOption(c.parser);
+        if (!ms) return usage(c.err, QStringLiteral("--timeout-ms takes 1..600000"));
+        timeoutMs = *ms;
+    }
+
+    // Everything is checked before the first processor is contacted.
+    const QString hostsPath = c.parser.value("hosts");
+    if (const auto problem = input_file_problem(local8(hostsPath)); !problem.empty())
+        return fileError(c.err, project_cannot_open, {}, local8(hostsPath) + ": " + problem);
+    QFile hostsFile(hostsPath);
+    if (!hostsFile.open(QIODevice::ReadOnly))
+        return fileError(c.err, project_cannot_open, {}, local8(hostsPath) + ": " + local8(hostsFile.errorString()));
+    // A fleet's list is a few lines; anything this large is not one.
+    constexpr qint64 most = 1 << 20;
+    const QByteArray text = hostsFile.read(most + 1);
+    if (text.size() > most) return usage(c.err, QStringLiteral("%1: larger than 1 MiB, not a hosts file").arg(hostsPath));
+    const auto parsed = parseHostsFile(text);
+    if (const auto* problems = std::get_if<QStringList>(&parsed)) {
+        c.err << "tk770ctl: bad hosts file " << hostsPath << ", nothing was contacted:\n";
+        for (const auto& p : *problems) c.err << "  " << hostsPath << ": " << p << '\n';
+        c.err.flush();
+        return ExitUsage;
+    }
+    const QString dir = c.parser.value("dir");
+    if (const auto problem = output_folder_problem(local8(dir)); !problem.empty())
+        return fileError(c.err, project_cannot_write, {}, local8(dir) + ": " + problem);
+
+    const auto& hosts = std::get<QList<BackupHost>>(parsed);
+    // One time for the whole run, so its files are found together.
+    const QList<BackupResult> results = runBackup(hosts, dir, QDateTime::currentDateTime(), jobs, timeoutMs);
+    for (const auto& line : backupTable(hosts, results)) c.out << line << '\n';
+    const bool all = std::all_of(results.begin(), results.end(), [](const BackupResult& r) { return r.ok; });
+    return all ? ExitOk : ExitDevice;
+}
+
 int dispatch(const CommandInfo& info, Context& c)
 {
     const QString name = QString::fromLatin1(info.name);
@@ -428,6 +507,7 @@ int dispatch(const CommandInfo& info, Context& c)
     if (name == "get") return cmdGet(c);
     if (name == "set") return cmdSet(c);
     if (name == "netconfig") return cmdNetconfig(c);
+    if (name == "backup") return cmdBackup(c);
     return cmdSerialNumber(c);
 }
 
@@ -438,7 +518,18 @@ QString commandList()
     text += QStringLiteral(
         "Device commands need --tcp HOST[:PORT] or --serial DEVICE (a path or COM1..COM10);\n"
         "netconfig and serial-number work on the serial port only.\n"
-        "Exit status: 0 success, 1 the processor did not answer or refused, 2 usage, 3 file error.\n");
+        "diff FILE with --tcp or --serial compares the processor's settings with FILE's\n"
+        "(device_ip_text is not compared); download --verify compares them and the profile\n"
+        "texts after the download. Both print \"field: file -> processor\" lines.\n"
+        "backup reads the processors of the hosts file, --jobs N at once (default 4), into\n"
+        "DIR/NAME-YYYYMMDD-HHMMSS.qsdat and .json (local time the backup started), then\n"
+        "prints one line per processor: name, target, ok or the reason, seconds.\n"
+        "Hosts file: one processor a line, NAME tcp:HOST[:PORT] or NAME serial:DEVICE;\n"
+        "blank lines and '#' comments are skipped. NAME holds no '/', '..' or control\n"
+        "characters; names and targets are unique.\n"
+        "Exit status: 0 success, 1 the processor did not answer or refused, 2 usage, 3 file error;\n"
+        "diff and download --verify: 1 also when something differs; backup: 1 when any\n"
+        "processor failed (the others are saved), 2 a bad hosts file (nothing contacted).\n");
     return text;
 }
 
@@ -462,6 +553,16 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
     parser.addOption({"channel", QStringLiteral("Channel of the curve: 0..6 L C R SL SR BSL BSR, 7 SW."), "C"});
     parser.addOption({"png", QStringLiteral("Also write the response graph as PNG."), "FILE"});
     parser.addOption({"force", QStringLiteral("Download a project even when fields lie outside their ranges.")});
+    parser.addOption({"verify", QStringLiteral("After a download, read everything back and list what differs.")});
+    parser.addOption({"hosts",
+                      QStringLiteral("Processors to back up, one a line: NAME tcp:HOST[:PORT] or NAME serial:DEVICE."),
+                      "FILE"});
+    parser.addOption({"dir", QStringLiteral("Existing folder the backup writes its files into."), "DIR"});
+    parser.addOption({"jobs",
+                      QStringLiteral("Processors backed up at once, 1..%1 (%2).")
+                          .arg(max_backup_jobs)
+                          .arg(default_backup_jobs),
+                      "N"});
     parser.addPositionalArgument("command", QStringLiteral("One of the commands below."), "COMMAND [ARGS...]");
 
     // A negative number ("set eq[0][0] -30") would read as an unknown option;
@@ -497,11 +598,13 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
     if (positional.size() < info.minArgs || positional.size() > info.maxArgs)
         return usage(err, QStringLiteral("wrong number of arguments for %1").arg(name));
 
+    Scope scope = info.scope;
+    if (scope == Scope::FileOrDevice) scope = positional.size() < info.maxArgs ? Scope::Device : Scope::Offline;
     // Every option given must mean something to this command.
     for (const QString& option : parser.optionNames()) {
         const QString canonical = option == "output" ? QStringLiteral("o") : option;
         const bool isLink = linkOptionNames.contains(canonical);
-        if (isLink ? info.scope == Scope::Offline : !info.options.contains(canonical))
+        if (!info.options.contains(canonical) && (!isLink || scope == Scope::Offline))
             return usage(err, QStringLiteral("option %1 does not apply to %2")
                                   .arg(canonical == "o" ? QStringLiteral("-o/--output") : "--" + option, name));
     }
@@ -510,11 +613,14 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
             return usage(err, QStringLiteral("%1 needs -o FILE").arg(name));
 
     Context c{parser, positional, out, err, {}, setAside};
-    if (info.scope != Scope::Offline) {
+    if (scope != Scope::Offline) {
         const bool tcp = parser.isSet("tcp");
         const bool serial = parser.isSet("serial");
-        if (info.scope == Scope::SerialOnly && tcp)
+        if (scope == Scope::SerialOnly && tcp)
             return usage(err, QStringLiteral("%1 works on the serial port only").arg(name));
+        if (!tcp && !serial && info.scope == Scope::FileOrDevice)
+            return usage(err,
+                         QStringLiteral("%1 needs two files, or one and --tcp HOST[:PORT] or --serial DEVICE").arg(name));
         if (tcp == serial) return usage(err, QStringLiteral("%1 needs one of --tcp HOST[:PORT] or --serial DEVICE").arg(name));
         if (tcp) {
             QString error;
@@ -524,7 +630,7 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
             if (c.link.serialDevice.isEmpty()) return usage(err, QStringLiteral("--serial needs a device"));
         }
         if (parser.isSet("timeout-ms")) {
-            const auto ms = parseInt(parser.value("timeout-ms"), 1, 600000);
+            const auto ms = timeoutOption(parser);
             if (!ms) return usage(err, QStringLiteral("--timeout-ms takes 1..600000"));
             c.link.timeoutMs = *ms;
         }

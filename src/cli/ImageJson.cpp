@@ -40,6 +40,12 @@ QJsonValue fieldValue(const ParameterImage& image, const Field& f, int i)
     return rows;
 }
 
+// A device text as printed on a terminal: control characters are shown, not obeyed.
+QString shown(const char* at, std::size_t size)
+{
+    return QString::fromStdString(escape_controls(cp936_field_to_utf8(at, size)));
+}
+
 }  // namespace
 
 QString deviceIpString(const DeviceIpText& deviceIp)
@@ -74,19 +80,34 @@ QJsonObject imageToJson(const ParameterImage& image, const DeviceIpText& deviceI
     return json;
 }
 
-QStringList projectDifferences(const ParameterImage& a, const DeviceIpText& ipA, const ParameterImage& b,
-                               const DeviceIpText& ipB)
+QStringList fieldDifferences(const ParameterImage& a, const ParameterImage& b, bool withProfileTexts)
 {
     QStringList lines;
     for_each_field_element([&](const FieldRef& ref) {
-        if (!ref.field->in_project) return;
-        const int va = field_number(a, ref);
-        const int vb = field_number(b, ref);
-        if (va != vb) lines << QStringLiteral("%1: %2 -> %3").arg(QString::fromStdString(ref.name())).arg(va).arg(vb);
+        if (ref.field->in_project) {
+            const int va = field_number(a, ref);
+            const int vb = field_number(b, ref);
+            if (va != vb)
+                lines << QStringLiteral("%1: %2 -> %3").arg(QString::fromStdString(ref.name())).arg(va).arg(vb);
+            return;
+        }
+        if (!withProfileTexts || ref.field->name != "profile_text") return;
+        // A text is what it reads as: the bytes up to its terminating zero.
+        const std::string ta = field_text(a, ref);
+        const std::string tb = field_text(b, ref);
+        if (ta != tb)
+            lines << QStringLiteral("%1: \"%2\" -> \"%3\"")
+                         .arg(QString::fromStdString(ref.name()), shown(ta.data(), ta.size()), shown(tb.data(), tb.size()));
     });
-    // Printed on a terminal: control characters are shown, not obeyed.
-    const QString ta = QString::fromStdString(escape_controls(cp936_field_to_utf8(ipA.data(), ipA.size())));
-    const QString tb = QString::fromStdString(escape_controls(cp936_field_to_utf8(ipB.data(), ipB.size())));
+    return lines;
+}
+
+QStringList projectDifferences(const ParameterImage& a, const DeviceIpText& ipA, const ParameterImage& b,
+                               const DeviceIpText& ipB)
+{
+    QStringList lines = fieldDifferences(a, b, false);
+    const QString ta = shown(ipA.data(), ipA.size());
+    const QString tb = shown(ipB.data(), ipB.size());
     if (ta != tb) lines << QStringLiteral("device_ip_text: \"%1\" -> \"%2\"").arg(ta, tb);
     return lines;
 }

@@ -21,8 +21,14 @@ using DeviceIpText = std::array<char, tk770::device_ip_text_size>;
 // project file does not hold) are included too.
 QJsonObject imageToJson(const tk770::ParameterImage& image, const DeviceIpText& deviceIp, bool withDeviceFields);
 
-// "field: a -> b" for every project field that differs, in table order,
-// then device_ip_text. Empty when the projects hold the same settings.
+// "field: a -> b" for every project field that differs, in table order.
+// With `withProfileTexts` the profile texts follow, as
+// 'profile_text[k]: "a" -> "b"' (control characters escaped): a download
+// sends them too, so a check of one compares them. Empty when equal.
+QStringList fieldDifferences(const tk770::ParameterImage& a, const tk770::ParameterImage& b, bool withProfileTexts);
+
+// fieldDifferences() of the project fields, then device_ip_text. Empty when
+// the projects hold the same settings.
 QStringList projectDifferences(const tk770::ParameterImage& a, const DeviceIpText& ipA,
                                const tk770::ParameterImage& b, const DeviceIpText& ipB);
 

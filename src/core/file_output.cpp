@@ -59,6 +59,23 @@ std::string output_target_problem(const fs::path& target)
     return {};
 }
 
+std::string output_folder_problem(const fs::path& dir)
+{
+    std::error_code ec;
+    const auto status = fs::status(dir, ec);
+    if (ec) return ec.message();
+    if (!fs::is_directory(status)) return "not a folder";
+    // Creating a file is the one test that knows the user, the groups, the
+    // access lists and a read-only mount.
+    errno = 0;
+    const fs::path probe = temporary_name(dir);
+    std::FILE* out = std::fopen(probe.c_str(), "wbx");
+    if (out == nullptr) return errno != 0 ? errno_text(errno) : "cannot create a file in it";
+    std::fclose(out);
+    fs::remove(probe, ec);
+    return {};
+}
+
 std::string input_file_problem(const fs::path& path)
 {
     std::error_code ec;

@@ -18,6 +18,11 @@ namespace tk770 {
 // may write.
 std::string output_target_problem(const std::filesystem::path& target);
 
+// Why files cannot be written into `dir`, or empty when they can: it must
+// be (through any symbolic links) a folder in which the user may create
+// files, which is tried with a temporary file that is removed at once.
+std::string output_folder_problem(const std::filesystem::path& dir);
+
 // Why `path` cannot be read as a file, or empty: anything but a regular
 // file (a folder, a FIFO with no writer, a device) is refused at once
 // instead of blocking or reading endlessly.

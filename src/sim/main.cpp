@@ -18,7 +18,8 @@ int main(int argc, char** argv)
     if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
         std::puts("Usage: tk770-sim [--tcp HOST:PORT] [--pty PATH] [--state FILE] [--line-rate]\n"
                   "                 [--restart-ms N] [--idle-ms N] [--fault SPEC]... [-v]\n"
-                  "Faults: no-reply:N bad-checksum:N short:N surplus:N delay:MS close:N\n"
+                  "Faults: no-reply:N bad-checksum:N short:N surplus:N delay:MS close:N corrupt:N\n"
+                  "        (corrupt: a write or store is kept with its first data byte XOR 1)\n"
                   "        NAME@N fires on request N only (delay:MS@N delays that one reply)");
         return 0;
     }

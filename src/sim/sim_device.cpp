@@ -124,6 +124,7 @@ constexpr FaultNameRow fault_names[] = {
     {FaultKind::no_reply, "no-reply"}, {FaultKind::bad_checksum, "bad-checksum"},
     {FaultKind::short_reply, "short"},  {FaultKind::surplus, "surplus"},
     {FaultKind::delay, "delay"},        {FaultKind::close, "close"},
+    {FaultKind::corrupt, "corrupt"},
 };
 }  // namespace
 
@@ -181,6 +182,30 @@ std::optional<Fault> parseFault(std::string_view spec, std::string* why)
     return std::nullopt;
 }
 
+bool FaultInjector::due(const Fault& f, long request) const
+{
+    return f.at != 0 ? request == f.at : request % f.value == 0;
+}
+
+std::span<const std::uint8_t> FaultInjector::alterRequest(Framing framing, std::span<const std::uint8_t> frame,
+                                                          std::vector<std::uint8_t>& scratch)
+{
+    m_corrupted = false;
+    const bool wanted = std::any_of(m_faults.begin(), m_faults.end(), [&](const Fault& f) {
+        return f.kind == FaultKind::corrupt && due(f, m_requests + 1);
+    });
+    Request request;
+    if (!wanted || parse_request(framing, frame, request) != FrameError::none || request.command == Command::read)
+        return frame;
+    scratch.assign(request.data.begin(), request.data.end());
+    scratch.front() = static_cast<std::uint8_t>(scratch.front() ^ 0x01);
+    const std::vector<std::uint8_t> data = std::move(scratch);
+    scratch.assign(frame.size(), 0);
+    build_request(framing, request.command, request.address, data, scratch);
+    m_corrupted = true;
+    return scratch;
+}
+
 FaultInjector::Verdict FaultInjector::apply(Framing framing, std::vector<std::uint8_t>& reply)
 {
     ++m_requests;
@@ -189,7 +214,11 @@ FaultInjector::Verdict FaultInjector::apply(Framing framing, std::vector<std::ui
         ++m_fired[static_cast<std::size_t>(kind)];
         verdict.fired.push_back(faultName(kind));
     };
-    const auto due = [&](const Fault& f) { return f.at != 0 ? m_requests == f.at : m_requests % f.value == 0; };
+    const auto due = [&](const Fault& f) { return this->due(f, m_requests); };
+    if (m_corrupted) {
+        m_corrupted = false;
+        fire(FaultKind::corrupt);
+    }
 
     for (const auto& f : m_faults) {
         if (f.kind == FaultKind::close && framing == Framing::tcp && due(f)) {

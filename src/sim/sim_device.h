@@ -62,7 +62,10 @@ private:
     SimMemory m_icCard{};  // an empty card until the first backup
 };
 
-enum class FaultKind { no_reply, bad_checksum, short_reply, surplus, delay, close };
+// `corrupt` alters what a write or store carries before the device keeps it
+// (the first data byte XOR 1) and acknowledges it as usual: stored data that
+// differs from what was sent, which only reading it back can reveal.
+enum class FaultKind { no_reply, bad_checksum, short_reply, surplus, delay, close, corrupt };
 
 struct Fault {
     FaultKind kind = FaultKind::no_reply;
@@ -81,7 +84,9 @@ std::string_view faultName(FaultKind kind);
 // (1-based, since start, over both transports); a mode with period N fires
 // on requests N, 2N, 3N, ..., a one-shot mode on its own request only, and a
 // delay without a request number on every reply. The request itself is always carried out: the
-// faults model what happens to the answer on its way back.
+// faults model what happens to the answer on its way back, except `corrupt`,
+// which changes the request on its way in (alterRequest, before the device
+// handles it; a read it falls on is left alone).
 class FaultInjector {
 public:
     void add(const Fault& fault) { m_faults.push_back(fault); }
@@ -93,6 +98,13 @@ public:
         std::vector<std::string_view> fired;
     };
 
+    // The frame the device is to handle for the coming request: `frame`
+    // itself, or a copy in `scratch` whose first data byte a due `corrupt`
+    // fault changed (checksum made right again, so the device takes it).
+    // Call before the device handles the request, then apply() as usual.
+    std::span<const std::uint8_t> alterRequest(Framing framing, std::span<const std::uint8_t> frame,
+                                               std::vector<std::uint8_t>& scratch);
+
     // Counts one request and mangles its reply in place (an empty reply
     // stays empty).
     Verdict apply(Framing framing, std::vector<std::uint8_t>& reply);
@@ -101,9 +113,12 @@ public:
     long firedCount(FaultKind kind) const;
 
 private:
+    bool due(const Fault& fault, long request) const;
+
     std::vector<Fault> m_faults;
     long m_requests = 0;
-    std::array<long, 6> m_fired{};
+    bool m_corrupted = false;  // alterRequest changed the request apply() counts next
+    std::array<long, 7> m_fired{};
 };
 
 }  // namespace tk770

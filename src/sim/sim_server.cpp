@@ -88,7 +88,7 @@ std::optional<SimOptions> parseSimArguments(const QStringList& arguments, QStrin
         }
         if (!parsed) {
             error = QStringLiteral("unknown fault %1 (no-reply:N, bad-checksum:N, short:N, surplus:N, delay:MS, "
-                                   "close:N, or NAME@N for request N only)")
+                                   "close:N, corrupt:N, or NAME@N for request N only)")
                         .arg(spec);
             return std::nullopt;
         }
@@ -201,7 +201,8 @@ void SimServer::processRequest(const ClientRef& client, Framing framing, std::sp
     // saved copy worth holding on to while the request runs.
     std::optional<SimMemory> kept;
     if (!m_options.stateFile.isEmpty()) kept = m_device.nonvolatile();
-    auto outcome = m_device.handle(framing, frame);
+    std::vector<std::uint8_t> altered;
+    auto outcome = m_device.handle(framing, m_faults.alterRequest(framing, frame, altered));
     if (outcome.nonvolatileChanged && !saveState()) {
         // What could not be kept is not acknowledged: the client sees its
         // store or save fail, and the memory stays what the file holds.

@@ -30,7 +30,8 @@ void InProcessSim::reconnect()
 
 std::vector<std::uint8_t> InProcessSim::answer(Framing framing, std::span<const std::uint8_t> frame, int waitMs)
 {
-    auto outcome = m_device.handle(framing, frame);
+    std::vector<std::uint8_t> altered;
+    auto outcome = m_device.handle(framing, m_faults.alterRequest(framing, frame, altered));
     // An invalid frame is not counted and not answered, as in tk770-sim.
     if (outcome.reply.empty()) return {};
     const auto verdict = m_faults.apply(framing, outcome.reply);

@@ -102,7 +102,17 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"serial number over TCP", {"serial-number", "1", "--tcp", nowhere}},
         UsageCase{"new without -o", {"new"}}, UsageCase{"read without output", {"read", "--tcp", nowhere}},
         UsageCase{"curve without channel", {"curve", "x.qsdat"}},
-        UsageCase{"curve channel 8", {"curve", "x.qsdat", "--channel", "8"}}),
+        UsageCase{"curve channel 8", {"curve", "x.qsdat", "--channel", "8"}},
+        UsageCase{"diff of two files with a link", {"diff", "a", "b", "--tcp", nowhere}},
+        UsageCase{"verify on read", {"read", "-o", "x.qsdat", "--verify", "--tcp", nowhere}},
+        UsageCase{"backup without hosts", {"backup", "--dir", "."}},
+        UsageCase{"backup without folder", {"backup", "--hosts", "h"}},
+        UsageCase{"backup with a link", {"backup", "--hosts", "h", "--dir", ".", "--tcp", nowhere}},
+        UsageCase{"backup with an argument", {"backup", "x", "--hosts", "h", "--dir", "."}},
+        UsageCase{"backup jobs 0", {"backup", "--hosts", "h", "--dir", ".", "--jobs", "0"}},
+        UsageCase{"backup jobs 65", {"backup", "--hosts", "h", "--dir", ".", "--jobs", "65"}},
+        UsageCase{"backup jobs not a number", {"backup", "--hosts", "h", "--dir", ".", "--jobs", "4x"}},
+        UsageCase{"backup bad time-out", {"backup", "--hosts", "h", "--dir", ".", "--timeout-ms", "0"}}),
     [](const auto& info) {
         std::string name = info.param.what;
         for (auto& ch : name)
@@ -114,7 +124,8 @@ TEST(ToolHelp, PrintsTheCommandsAndSucceeds)
 {
     const CtlRun r = runTool({"--help"});
     EXPECT_EQ(r.status, 0);
-    for (const char* command : {"info", "download", "netconfig", "serial-number", "curve", "diff"})
+    for (const char* command : {"info", "download", "netconfig", "serial-number", "curve", "diff", "backup", "--verify",
+                                "--hosts", "--dir", "--jobs", "NAME tcp:HOST[:PORT]"})
         EXPECT_TRUE(r.out.contains(QString::fromLatin1(command))) << command;
 }
 

@@ -29,7 +29,10 @@ check() {
 }
 
 # words typed so far (last one under the cursor) | expected completions, sorted
-check "backup-ic curve diff download dump get info netconfig new read restart save-memory serial-number set" ""
+check "backup backup-ic curve diff download dump get info netconfig new read restart save-memory serial-number set" ""
+check "--hosts" backup --ho
+check "" backup --jobs ""
+check "--verify" download x.qsdat --veri
 check "save-memory serial-number set" s
 check "--channel" curve x.qsdat --ch
 check "-o" -o

@@ -444,6 +444,7 @@ TEST(SimFaults, SpecsParseByName)
         {"delay:250", true, FaultKind::delay, 250},
         {"delay:0", true, FaultKind::delay, 0},
         {"close:4", true, FaultKind::close, 4},
+        {"corrupt:2", true, FaultKind::corrupt, 2},
         {"no-reply:0", false, {}, 0},
         {"no-reply:-1", false, {}, 0},
         {"no-reply", false, {}, 0},
@@ -511,6 +512,7 @@ TEST(SimFaults, OneShotFormNamesItsRequest)
         {"short@12", true, FaultKind::short_reply, 12, 12},
         {"surplus@2", true, FaultKind::surplus, 2, 2},
         {"close@3", true, FaultKind::close, 3, 3},
+        {"corrupt@7", true, FaultKind::corrupt, 7, 7},
         {"delay:500@4", true, FaultKind::delay, 500, 4},
         {"no-reply:3", true, FaultKind::no_reply, 3, 0},
         {"no-reply@0", false, {}, 0, 0},
@@ -590,6 +592,50 @@ TEST(SimFaults, CombinedModesCorruptTheSumBeforeCuttingIt)
     const auto verdict = faults.apply(Framing::tcp, out);
     EXPECT_EQ(out, hex("06 01 5E 00 00 55 AA"));
     EXPECT_EQ(verdict.fired.size(), 3u);
+}
+
+TEST(SimFaults, CorruptKeepsAnAlteredWriteOrStoreAndAcknowledgesIt)
+{
+    // Both framings: request 1 reads, 2 writes and 3 stores are hit by
+    // corrupt:1; the read is left alone, the others keep 0x50 XOR 1.
+    for (const Framing framing : {Framing::serial, Framing::tcp}) {
+        SCOPED_TRACE(name(framing));
+        SimDevice device;
+        FaultInjector faults;
+        faults.add(*parseFault("corrupt:1"));
+        const auto exchange = [&](const Bytes& frame) {
+            std::vector<std::uint8_t> scratch;
+            auto outcome = device.handle(framing, faults.alterRequest(framing, frame, scratch));
+            const auto verdict = faults.apply(framing, outcome.reply);
+            return std::pair{outcome.reply, verdict.fired.size()};
+        };
+        const auto [readReply, readFired] = exchange(request(framing, 0x03, 0, 1));
+        EXPECT_EQ(readReply, build_read_reply(framing, 0, Bytes{0x50}));
+        EXPECT_EQ(readFired, 0u) << "a read carries nothing to corrupt";
+
+        const auto [writeAck, writeFired] = exchange(request(framing, 0x06, 1, 2, {0x50, 0x50}));
+        EXPECT_EQ(writeAck, build_ack(framing, Command::write, 1, 2)) << "acknowledged as sent";
+        EXPECT_EQ(writeFired, 1u);
+        EXPECT_EQ(device.working()[1], 0x51);
+        EXPECT_EQ(device.working()[2], 0x50) << "only the first data byte";
+        EXPECT_EQ(device.nonvolatile()[1], 0x50);
+
+        exchange(request(framing, 0x10, 300, 1, {0x01}));
+        EXPECT_EQ(device.nonvolatile()[300], 0x00) << "the store kept 0x01 XOR 1";
+        EXPECT_EQ(faults.firedCount(FaultKind::corrupt), 2);
+    }
+
+    // The one-shot form alters its own request only.
+    SimDevice device;
+    FaultInjector faults;
+    faults.add(*parseFault("corrupt@2"));
+    for (int n = 1; n <= 3; ++n) {
+        std::vector<std::uint8_t> scratch;
+        const Bytes frame = request(Framing::tcp, 0x06, n, 1, {0x10});
+        auto outcome = device.handle(Framing::tcp, faults.alterRequest(Framing::tcp, frame, scratch));
+        faults.apply(Framing::tcp, outcome.reply);
+        EXPECT_EQ(device.working()[static_cast<std::size_t>(n)], n == 2 ? 0x11 : 0x10) << "request " << n;
+    }
 }
 
 TEST(SimTrace, HexIsUppercaseAndSpaced)

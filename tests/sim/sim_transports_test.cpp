@@ -182,6 +182,26 @@ TEST(SimTransports, LeftoverBytesAreDiscardedBeforeTheNextRequest)
     }
 }
 
+TEST(SimTransports, CorruptedStoreIsAcceptedAndOnlyAReadShowsIt)
+{
+    for (const Framing framing : {Framing::serial, Framing::tcp}) {
+        SCOPED_TRACE(framing == Framing::tcp ? "tcp" : "serial");
+        InProcessSim sim;
+        ASSERT_TRUE(sim.addFault("corrupt@1"));
+        LinkState state;
+        state.network_mode = framing == Framing::tcp ? 1 : 0;
+        state.serial_port = 1;
+        DeviceLink link(state, &sim, &sim, nullptr);
+        const std::uint8_t sent[2] = {0x40, 0x41};
+        EXPECT_EQ(link.store_block(0, 2, sent), 0);
+        std::uint8_t back[2] = {};
+        EXPECT_EQ(link.read_block(0, 2, back), 0);
+        EXPECT_EQ(back[0], 0x41);
+        EXPECT_EQ(back[1], 0x41);
+        EXPECT_EQ(sim.faults().firedCount(FaultKind::corrupt), 1);
+    }
+}
+
 TEST(SimTransports, RefusesFaultSpecsTheSimulatorRefuses)
 {
     InProcessSim sim;
