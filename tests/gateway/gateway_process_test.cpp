@@ -351,6 +351,7 @@ INSTANTIATE_TEST_SUITE_P(
                    1, "cannot listen on 192.0.2.254"},
         RefusalRow{{QStringLiteral("--device"), QStringLiteral("tcp:127.0.0.1"), QStringLiteral("--audit"),
                     QStringLiteral("/nonexistent-folder/audit.log"), QStringLiteral("--http"), QStringLiteral("off")},
-                   1, "cannot open the audit file"}));
+                   1, "cannot open the audit file"}),
+    [](const auto& info) { return "row" + std::to_string(info.index); });
 
 }  // namespace

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <string>
+
 using namespace tk770;
 using namespace tk770::testing;
 
@@ -89,7 +92,15 @@ TEST_P(TextCommand, SendsTheFramesAndAnswersOneLine)
     EXPECT_FALSE(waitUntil([&] { return client.hasLine(); }, 50)) << "exactly one line for " << row.command;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, TextCommand, ::testing::Range<std::size_t>(0, commandRows().size()));
+// Named by the row's command: "set_eq_3__14__-30" reads better than a number.
+std::string rowName(const ::testing::TestParamInfo<std::size_t>& info)
+{
+    std::string name = std::to_string(info.param) + "_";
+    for (char c : std::string(commandRows()[info.param].command)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, TextCommand, ::testing::Range<std::size_t>(0, commandRows().size()), rowName);
 
 class TextProtocol : public ::testing::Test {
 protected:
