@@ -276,6 +276,41 @@ TEST_F(ThroughGateway, StartsOfflineAndBecomesReadyWhenTheProcessorComes)
     EXPECT_EQ(text.ask(QStringLiteral("status")), QStringLiteral("OK online TK770 TK7700000001 V1.00"));
 }
 
+TEST_F(ThroughGateway, SerialReadReplyWithABadChecksumIsNotPassedOn)
+{
+    // The serial link's rule: a read reply whose checksum does not match is
+    // not accepted, so the TCP client gets no reply and its own wait runs out.
+    ASSERT_TRUE(sim.start(SimProcess::tcpArgs() + sim.ptyArgs()
+                          + QStringList{QStringLiteral("--fault"), QStringLiteral("bad-checksum@20")}))
+        << sim.error().toStdString();
+    startGateway(QStringLiteral("serial:") + sim.ptyPath());
+    const ToolRun first = runCtl({QStringLiteral("get"), QStringLiteral("master_volume"), QStringLiteral("--tcp"),
+                                  viaGateway(), QStringLiteral("--timeout-ms"), QStringLiteral("1000")});
+    EXPECT_EQ(first.status, 1) << first.err.toStdString();
+    EXPECT_TRUE(first.err.contains(QStringLiteral("Timed out"))) << first.err.toStdString();
+    const ToolRun second = runCtl({QStringLiteral("get"), QStringLiteral("master_volume"), QStringLiteral("--tcp"),
+                                   viaGateway(), QStringLiteral("--timeout-ms"), QStringLiteral("1000")});
+    EXPECT_EQ(second.status, 0) << second.err.toStdString();
+    EXPECT_EQ(second.out, QStringLiteral("70\n"));
+}
+
+TEST_F(ThroughGateway, RestartThroughThePassthroughReadsTheSavedSettingsAgain)
+{
+    startSim({QStringLiteral("--restart-ms"), QStringLiteral("300")});
+    startGateway(simDevice());
+    TextClient listener, text;
+    ASSERT_TRUE(listener.connectTo(textPort()));
+    ASSERT_TRUE(text.connectTo(textPort()));
+    ASSERT_EQ(listener.ask(QStringLiteral("subscribe")), QStringLiteral("OK"));
+    // Changed, not saved: the restart brings the saved 7.0 back.
+    EXPECT_EQ(text.ask(QStringLiteral("volume 2.0")), QStringLiteral("OK 2.0"));
+    EXPECT_EQ(listener.line(), QStringLiteral("! volume 2.0"));
+    const ToolRun run = runCtl({QStringLiteral("restart"), QStringLiteral("--tcp"), viaGateway()});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(listener.line(5000), QStringLiteral("! volume 7.0"));
+    EXPECT_EQ(text.ask(QStringLiteral("volume ?")), QStringLiteral("OK 7.0"));
+}
+
 TEST_F(ThroughGateway, ProcessorGoingAwayIsNoticedWithoutAnyClient)
 {
     startSim();

@@ -214,6 +214,25 @@ TEST_F(TextProtocol, SubscribersHearEveryChangeFromAnyClient)
     EXPECT_EQ(listener.line(300), "<none>");
 }
 
+TEST_F(TextProtocol, PassthroughReadsRefreshTheMirror)
+{
+    TextClient listener;
+    ASSERT_TRUE(listener.connectTo(gw.textPort()));
+    EXPECT_EQ(listener.ask("subscribe"), "OK");
+    // Changed at the processor behind the gateway's back; a passthrough
+    // client's read of run B brings it in.
+    gw.sim.setMemory(0x131, {42});
+    QTcpSocket binary;
+    binary.connectToHost(QStringLiteral("127.0.0.1"), gw.binaryPort());
+    ASSERT_TRUE(waitUntil([&] { return binary.state() == QAbstractSocket::ConnectedState; }));
+    const Bytes read = framesOf({"03 01 2C 00 0C"})[0];
+    binary.write(reinterpret_cast<const char*>(read.data()), static_cast<qint64>(read.size()));
+    ASSERT_TRUE(waitUntil([&] { return binary.bytesAvailable() >= 12 + 6; }));
+    EXPECT_EQ(static_cast<std::uint8_t>(binary.readAll()[5 + 5]), 42) << "the reply carries the processor's value";
+    EXPECT_EQ(listener.line(), "! volume 4.2");
+    EXPECT_EQ(client.ask("volume ?"), "OK 4.2");
+}
+
 TEST(TextLink, LostProcessorIsToldAndChangesMadeMeanwhileFollowTheReconnect)
 {
     GatewayOptions options = loopbackOptions();
