@@ -98,7 +98,7 @@ void TForm4::sendIfConnected(tk770::UnitKind kind, int index)
     if (!m_link) return;
     const tk770::WriteUnit unit = tk770::write_unit(kind, index);
     const tk770::SendResult result = tk770::send_unit(*m_link, m_image, unit);
-    if (m_sent) m_sent(unit, result == tk770::SendResult::accepted);
+    if (m_sent) m_sent(unit, result);
 }
 
 void TForm4::suiButton1Click()

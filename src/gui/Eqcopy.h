@@ -4,6 +4,7 @@
 
 #include "core/device_link.h"
 #include "core/parameter_image.h"
+#include "core/send_unit.h"
 
 #include <QDialog>
 
@@ -31,7 +32,7 @@ public:
     void setCommandRunner(CommandRunner runner) { m_runCommand = std::move(runner); }
     // Told of every unit the copy sent and whether the processor took it,
     // so the owner can keep its processor-memory reminder.
-    using SentObserver = std::function<void(const tk770::WriteUnit& unit, bool accepted)>;
+    using SentObserver = std::function<void(const tk770::WriteUnit& unit, tk770::SendResult result)>;
     void setSentObserver(SentObserver observer) { m_sent = std::move(observer); }
 
     void applyLanguage(int language);

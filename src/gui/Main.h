@@ -17,6 +17,7 @@
 #include "core/project_file.h"
 #include "core/response.h"
 #include "core/response_raster.h"
+#include "core/send_unit.h"
 #include "gui/ControlTable.h"
 #include "gui/Widgets.h"
 
@@ -392,7 +393,7 @@ private:
     // Sends a control's unit and notes an acknowledged write for the
     // processor-memory reminder (tk770::send_unit).
     void sendUnit(const tk770::WriteUnit& unit);
-    void noteSent(const tk770::WriteUnit& unit, bool accepted);
+    void noteSent(const tk770::WriteUnit& unit, tk770::SendResult result);
     void setProcessorUnsaved(bool unsaved);
     // The project as it is now becomes the one compared against.
     void markProjectSaved();

@@ -143,7 +143,7 @@ void TForm1::sendUnit(const tk770::WriteUnit& unit)
 {
     // A refused unit is counted by the link; the control keeps its value.
     const tk770::SendResult result = tk770::send_unit(*m_link, m_image, unit);
-    noteSent(unit, result == tk770::SendResult::accepted);
+    noteSent(unit, result);
 }
 
 // ---------------------------------------------------------------- sliders

@@ -130,7 +130,7 @@ void TForm1::createDevicePartsAndDialogs()
     // The copy writes while connected, so over TCP it can fail like any
     // handler of the window: it runs inside the same guard.
     m_form4->setCommandRunner([this](const std::function<void()>& copy) { runGuarded(copy); });
-    m_form4->setSentObserver([this](const tk770::WriteUnit& unit, bool accepted) { noteSent(unit, accepted); });
+    m_form4->setSentObserver([this](const tk770::WriteUnit& unit, tk770::SendResult result) { noteSent(unit, result); });
     m_openErrorOf = [this](int port) { return static_cast<int>(m_serialPorts->openError(port)); };
 }
 

@@ -73,11 +73,14 @@ void TForm1::openProjectCommand(QObject* sender)
 
 QString TForm1::processorMemoryText() const { return ProcessorMemoryPanel->text(); }
 
-void TForm1::noteSent(const tk770::WriteUnit& unit, bool accepted)
+void TForm1::noteSent(const tk770::WriteUnit& unit, tk770::SendResult result)
 {
-    // A store lands in the processor's memory as well; only a write that
-    // the processor took leaves its memory behind its working state.
-    if (accepted && unit.command == tk770::WriteCommand::write) setProcessorUnsaved(true);
+    // A store lands in the processor's memory as well. A write whose answer
+    // was lost may still have been carried out, so it counts like one the
+    // processor acknowledged: better a reminder too many than a calibration
+    // lost at the next power cycle.
+    if (unit.command == tk770::WriteCommand::write && result != tk770::SendResult::not_connected)
+        setProcessorUnsaved(true);
 }
 
 void TForm1::setProcessorUnsaved(bool unsaved)
