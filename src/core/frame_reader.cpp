@@ -14,12 +14,17 @@ std::span<const std::uint8_t> FrameReader::pending() const
 bool FrameReader::feed(std::span<const std::uint8_t> bytes)
 {
     if (bytes.size() > free_space()) return false;
-    if (m_start > 0 && m_start * 2 >= m_buffer.size()) {
-        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start));
-        m_start = 0;
-    }
-    m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+    append_compacting(m_buffer, m_start, bytes);
     return true;
+}
+
+void append_compacting(std::vector<std::uint8_t>& buffer, std::size_t& start, std::span<const std::uint8_t> bytes)
+{
+    if (start > 0 && start * 2 >= buffer.size()) {
+        buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(start));
+        start = 0;
+    }
+    buffer.insert(buffer.end(), bytes.begin(), bytes.end());
 }
 
 void FrameReader::drop(std::size_t count)

@@ -12,6 +12,12 @@
 
 namespace tk770 {
 
+// Appends to a buffer read from the front by moving `start`; the consumed
+// front is cut off only once it is at least half the buffer, so a long
+// stream of small requests costs no copying of the rest for each one. Shared
+// by the frame and the line readers.
+void append_compacting(std::vector<std::uint8_t>& buffer, std::size_t& start, std::span<const std::uint8_t> bytes);
+
 // Room for many of the largest frames (1,031 bytes), so a client that sends
 // its next request early is never refused, while a flood cannot grow it.
 inline constexpr std::size_t frame_reader_capacity = 64 * 1024;
@@ -44,9 +50,7 @@ private:
 
     Framing m_framing;
     std::size_t m_capacity;
-    // Frames are consumed by moving m_start; the consumed front is only
-    // cut off when it is at least half the buffer, so a long stream of small
-    // frames costs no copying of the rest for each one.
+    // Frames are consumed by moving m_start (see append_compacting).
     std::vector<std::uint8_t> m_buffer;
     std::size_t m_start = 0;
     std::vector<std::uint8_t> m_dropped;

@@ -1,5 +1,7 @@
 #include "core/line_reader.h"
 
+#include "core/frame_reader.h"
+
 #include <algorithm>
 
 namespace tk770 {
@@ -12,11 +14,7 @@ LineReader::LineReader(std::size_t max_line, std::size_t capacity)
 bool LineReader::feed(std::span<const std::uint8_t> bytes)
 {
     if (bytes.size() > free_space()) return false;
-    if (m_start > 0 && m_start * 2 >= m_buffer.size()) {
-        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start));
-        m_start = 0;
-    }
-    m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+    append_compacting(m_buffer, m_start, bytes);
     return true;
 }
 

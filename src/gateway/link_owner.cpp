@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 namespace tk770 {
 
@@ -157,7 +158,9 @@ public:
                 ok = failed == 0;
                 if (!ok) why = QStringLiteral("%1 of %2 blocks unanswered").arg(failed).arg(block_count);
             }
-        } catch (const LinkError& e) {
+        } catch (const std::exception& e) {
+            // LinkError, or anything else the transports raise: nothing may
+            // escape into the event loop.
             why = QString::fromStdString(e.what());
         }
         if (!ok) {
@@ -177,6 +180,8 @@ public:
             accepted = exchange(op, data);
         } catch (const LinkError&) {
             lost = !m_connector->isOpen();
+        } catch (const std::exception&) {
+            // Not the connection's fault: the request counts as unanswered.
         }
         if (accepted) {
             m_failures = 0;

@@ -410,8 +410,13 @@ void ProcessorServer::send(ProcessorClient* client, std::span<const std::uint8_t
     QTcpSocket* socket = client->m_socket;
     if (!socket) return;
     socket->write(data, size);
+    if (socket->bytesToWrite() > m_limits.replyLimit) {
+        dropClient(client, true);
+        return;
+    }
+    // Out now rather than at the next turn of the event loop: a client
+    // waiting for its reply should not wait for anything else.
     socket->flush();
-    if (socket->bytesToWrite() > m_limits.replyLimit) dropClient(client, true);
 }
 
 void ProcessorServer::reportDropped(ProcessorClient* client)

@@ -185,8 +185,9 @@ TEST_F(ThroughGateway, ClientLeavingMidRequestPutsNobodyOutOfStep)
         s.flush();
     };
     send(leaver, "03 01 2C 00 0C");  // run B, answered after 300 ms
-    ASSERT_TRUE(waitUntil([&] { return leaver.bytesToWrite() == 0; }));
-    waitUntil([] { return false; }, 50);
+    // Gone once its request reached the processor (the gateway's own full
+    // read asked for run B once before).
+    ASSERT_TRUE(waitUntil([&] { return sim.stderrText().count(QStringLiteral("rx 03 01 2C 00 0C")) == 2; }));
     leaver.abort();
     // Three reads in a row: each reply must be the one asked for.
     const std::vector<std::pair<const char*, int>> reads{{"03 00 00 00 24", 36}, {"03 01 F4 00 28", 40}, {"03 01 31 00 01", 1}};
@@ -276,6 +277,41 @@ TEST_F(ThroughGateway, StartsOfflineAndBecomesReadyWhenTheProcessorComes)
     EXPECT_EQ(text.ask(QStringLiteral("status")), QStringLiteral("OK online TK770 TK7700000001 V1.00"));
 }
 
+TEST_F(ThroughGateway, SerialReadReplyWithABadChecksumIsNotPassedOn)
+{
+    // The serial link's rule: a read reply whose checksum does not match is
+    // not accepted, so the TCP client gets no reply and its own wait runs out.
+    ASSERT_TRUE(sim.start(SimProcess::tcpArgs() + sim.ptyArgs()
+                          + QStringList{QStringLiteral("--fault"), QStringLiteral("bad-checksum@20")}))
+        << sim.error().toStdString();
+    startGateway(QStringLiteral("serial:") + sim.ptyPath());
+    const ToolRun first = runCtl({QStringLiteral("get"), QStringLiteral("master_volume"), QStringLiteral("--tcp"),
+                                  viaGateway(), QStringLiteral("--timeout-ms"), QStringLiteral("1000")});
+    EXPECT_EQ(first.status, 1) << first.err.toStdString();
+    EXPECT_TRUE(first.err.contains(QStringLiteral("Timed out"))) << first.err.toStdString();
+    const ToolRun second = runCtl({QStringLiteral("get"), QStringLiteral("master_volume"), QStringLiteral("--tcp"),
+                                   viaGateway(), QStringLiteral("--timeout-ms"), QStringLiteral("1000")});
+    EXPECT_EQ(second.status, 0) << second.err.toStdString();
+    EXPECT_EQ(second.out, QStringLiteral("70\n"));
+}
+
+TEST_F(ThroughGateway, RestartThroughThePassthroughReadsTheSavedSettingsAgain)
+{
+    startSim({QStringLiteral("--restart-ms"), QStringLiteral("300")});
+    startGateway(simDevice());
+    TextClient listener, text;
+    ASSERT_TRUE(listener.connectTo(textPort()));
+    ASSERT_TRUE(text.connectTo(textPort()));
+    ASSERT_EQ(listener.ask(QStringLiteral("subscribe")), QStringLiteral("OK"));
+    // Changed, not saved: the restart brings the saved 7.0 back.
+    EXPECT_EQ(text.ask(QStringLiteral("volume 2.0")), QStringLiteral("OK 2.0"));
+    EXPECT_EQ(listener.line(), QStringLiteral("! volume 2.0"));
+    const ToolRun run = runCtl({QStringLiteral("restart"), QStringLiteral("--tcp"), viaGateway()});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(listener.line(5000), QStringLiteral("! volume 7.0"));
+    EXPECT_EQ(text.ask(QStringLiteral("volume ?")), QStringLiteral("OK 7.0"));
+}
+
 TEST_F(ThroughGateway, ProcessorGoingAwayIsNoticedWithoutAnyClient)
 {
     startSim();
@@ -351,6 +387,7 @@ INSTANTIATE_TEST_SUITE_P(
                    1, "cannot listen on 192.0.2.254"},
         RefusalRow{{QStringLiteral("--device"), QStringLiteral("tcp:127.0.0.1"), QStringLiteral("--audit"),
                     QStringLiteral("/nonexistent-folder/audit.log"), QStringLiteral("--http"), QStringLiteral("off")},
-                   1, "cannot open the audit file"}));
+                   1, "cannot open the audit file"}),
+    [](const auto& info) { return "row" + std::to_string(info.index); });
 
 }  // namespace

@@ -161,7 +161,8 @@ INSTANTIATE_TEST_SUITE_P(Table, TextToken,
                                            AuthRow{"auth s3cret-Token2", "ERR auth required", true},
                                            AuthRow{"auth", "ERR auth required", true},
                                            AuthRow{"volume ?", "ERR auth required", true},
-                                           AuthRow{"status", "ERR auth required", true}));
+                                           AuthRow{"status", "ERR auth required", true}),
+                         [](const auto& info) { return "row" + std::to_string(info.index); });
 
 TEST(TokenMatches, ComparesWholeTokens)
 {

@@ -85,7 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
         OptionRow{{dev, tcp, QStringLiteral("--token-file"), QStringLiteral("MISSING")}, "cannot read the token file"},
         OptionRow{{dev, tcp, QStringLiteral("--token-file"), QStringLiteral("EMPTY")}, "must hold one word"},
         OptionRow{{dev, tcp, QStringLiteral("--text-idle-ms"), QStringLiteral("0")}, "milliseconds"},
-        OptionRow{{dev, tcp, dev, tcp}, "more than once"}));
+        OptionRow{{dev, tcp, dev, tcp}, "more than once"}),
+    [](const auto& info) { return "row" + std::to_string(info.index); });
 
 TEST(GatewayArgumentsValues, DefaultsAndTheTokensFirstLine)
 {

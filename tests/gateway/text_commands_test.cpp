@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <string>
+
 using namespace tk770;
 using namespace tk770::testing;
 
@@ -89,7 +92,15 @@ TEST_P(TextCommand, SendsTheFramesAndAnswersOneLine)
     EXPECT_FALSE(waitUntil([&] { return client.hasLine(); }, 50)) << "exactly one line for " << row.command;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, TextCommand, ::testing::Range<std::size_t>(0, commandRows().size()));
+// Named by the row's command: "set_eq_3__14__-30" reads better than a number.
+std::string rowName(const ::testing::TestParamInfo<std::size_t>& info)
+{
+    std::string name = std::to_string(info.param) + "_";
+    for (char c : std::string(commandRows()[info.param].command)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, TextCommand, ::testing::Range<std::size_t>(0, commandRows().size()), rowName);
 
 class TextProtocol : public ::testing::Test {
 protected:
@@ -201,6 +212,25 @@ TEST_F(TextProtocol, SubscribersHearEveryChangeFromAnyClient)
     EXPECT_EQ(listener.ask("unsubscribe"), "OK");
     EXPECT_EQ(client.ask("volume 4.0"), "OK 4.0");
     EXPECT_EQ(listener.line(300), "<none>");
+}
+
+TEST_F(TextProtocol, PassthroughReadsRefreshTheMirror)
+{
+    TextClient listener;
+    ASSERT_TRUE(listener.connectTo(gw.textPort()));
+    EXPECT_EQ(listener.ask("subscribe"), "OK");
+    // Changed at the processor behind the gateway's back; a passthrough
+    // client's read of run B brings it in.
+    gw.sim.setMemory(0x131, {42});
+    QTcpSocket binary;
+    binary.connectToHost(QStringLiteral("127.0.0.1"), gw.binaryPort());
+    ASSERT_TRUE(waitUntil([&] { return binary.state() == QAbstractSocket::ConnectedState; }));
+    const Bytes read = framesOf({"03 01 2C 00 0C"})[0];
+    binary.write(reinterpret_cast<const char*>(read.data()), static_cast<qint64>(read.size()));
+    ASSERT_TRUE(waitUntil([&] { return binary.bytesAvailable() >= 12 + 6; }));
+    EXPECT_EQ(static_cast<std::uint8_t>(binary.readAll()[5 + 5]), 42) << "the reply carries the processor's value";
+    EXPECT_EQ(listener.line(), "! volume 4.2");
+    EXPECT_EQ(client.ask("volume ?"), "OK 4.2");
 }
 
 TEST(TextLink, LostProcessorIsToldAndChangesMadeMeanwhileFollowTheReconnect)
