@@ -6,6 +6,7 @@
 // the kernel counts that towards the child's peak. A forked child starts
 // from a copy of this process's anonymous pages only, so the figure is the
 // tool's own unless this process holds more; that bound is reported too.
+#include "bench_main.h"
 #include "support/sim_process.h"
 
 #include <QCoreApplication>
@@ -226,11 +227,4 @@ BENCHMARK(BM_Backup8SerialAtLineRateJobs8)->UseManualTime()->Iterations(3)->Unit
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return run_benchmarks<QCoreApplication>(argc, argv); }

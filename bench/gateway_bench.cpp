@@ -3,6 +3,7 @@
 // whole tk770ctl read and by the link's own full read), a text `volume`
 // command's round trip beside the same write sent directly, and how soon a
 // change reaches a subscribed text client.
+#include "bench_main.h"
 #include "link/sequences.h"
 #include "link/tcp_transport.h"
 #include "support/sim_process.h"
@@ -25,11 +26,6 @@
 namespace {
 
 using tk770::testing::SimProcess;
-
-struct Quiet : tk770::StatusSink {
-    void set_message_text(std::string_view) override {}
-    void set_link_text(std::string_view) override {}
-};
 
 // Two identical simulators, one reached directly and one behind a gateway
 // (a simulator serves one client at a time, and the gateway holds its
@@ -110,7 +106,7 @@ BENCHMARK(BM_CtlFullReadThroughGateway)->UseManualTime()->Iterations(40)->Unit(b
 struct LinkReader {
     tk770::QtTcpTransport tcp;
     tk770::LinkState link_state;
-    Quiet quiet;
+    tk770::SilentStatus quiet;
     tk770::ParameterImage image{};
     tk770::DeviceLink link{link_state, nullptr, &tcp, &quiet};
     tk770::DeviceSequences sequences{link, image};
@@ -198,7 +194,7 @@ void BM_DirectVolumeWrite(benchmark::State& state)
     if (!rig().up()) return state.SkipWithError(qPrintable(rig().error));
     tk770::QtTcpTransport tcp;
     tk770::LinkState link_state;
-    Quiet quiet;
+    tk770::SilentStatus quiet;
     tk770::DeviceLink link{link_state, nullptr, &tcp, &quiet};
     std::vector<double> samples;
     try {
@@ -252,11 +248,4 @@ BENCHMARK(BM_ChangeReachesSubscriber)->UseManualTime()->Iterations(300)->Unit(be
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return run_benchmarks<QCoreApplication>(argc, argv); }

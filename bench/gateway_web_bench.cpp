@@ -8,6 +8,7 @@
 //   link's full read, 4 text clients changing the volume, 4 WebSockets
 //   counting the changes) for --soak_seconds=N (default 30): every reply
 //   counted, none lost or misrouted, and the gateway's peak memory.
+#include "bench_main.h"
 #include "gateway/http_client.h"
 #include "link/sequences.h"
 #include "link/tcp_transport.h"
@@ -31,11 +32,6 @@ using tk770::testing::waitUntil;
 using tk770::testing::WebSocketClient;
 
 int soakSeconds = 30;
-
-struct Quiet : tk770::StatusSink {
-    void set_message_text(std::string_view) override {}
-    void set_link_text(std::string_view) override {}
-};
 
 // Lines of a text-protocol connection, collected as they come.
 class TextLines {
@@ -177,7 +173,7 @@ void BM_GatewaySoak(benchmark::State& state)
         readers.emplace_back([&, host = GatewayPair::host().toString(), port = gateway.port("binary")] {
             tk770::QtTcpTransport tcp;
             tk770::LinkState linkState;
-            Quiet quiet;
+            tk770::SilentStatus quiet;
             tk770::ParameterImage image{}, first{};
             tk770::DeviceLink link{linkState, nullptr, &tcp, &quiet};
             tk770::DeviceSequences sequences{link, image};
@@ -315,12 +311,5 @@ int main(int argc, char** argv)
         else
             argv[kept++] = argv[i];
     }
-    argc = kept;
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return run_benchmarks<QCoreApplication>(kept, argv);
 }

@@ -1,6 +1,7 @@
 // The whole-device sequences against the simulated processor: a full read
 // and a full download over loopback TCP, and a full read over a pty paced
 // at the real line rate (38,400 baud), whose floor is the line time itself.
+#include "bench_main.h"
 #include "support/sim_process.h"
 #include "link/sequences.h"
 #include "link/serial_transport.h"
@@ -13,16 +14,11 @@ namespace {
 
 using tk770::testing::SimProcess;
 
-struct Quiet : tk770::StatusSink {
-    void set_message_text(std::string_view) override {}
-    void set_link_text(std::string_view) override {}
-};
-
 struct TcpRig {
     SimProcess sim;
     tk770::QtTcpTransport tcp;
     tk770::LinkState state;
-    Quiet quiet;
+    tk770::SilentStatus quiet;
     tk770::ParameterImage image{};
     tk770::DeviceLink link{state, nullptr, &tcp, &quiet};
     tk770::DeviceSequences sequences{link, image};
@@ -81,7 +77,7 @@ void BM_SerialFullReadAtLineRate(benchmark::State& state)
     serial.bindPort(1, sim.ptyPath());
     tk770::LinkState link_state;
     link_state.serial_port = 1;
-    Quiet quiet;
+    tk770::SilentStatus quiet;
     tk770::ParameterImage image{};
     tk770::DeviceLink link{link_state, &serial, nullptr, &quiet};
     tk770::DeviceSequences sequences{link, image};
@@ -98,12 +94,4 @@ BENCHMARK(BM_SerialFullReadAtLineRate)->Iterations(5)->Unit(benchmark::kMillisec
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return run_benchmarks<QCoreApplication>(argc, argv); }

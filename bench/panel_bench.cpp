@@ -1,6 +1,7 @@
 // The main window offscreen: start-up to the window shown, and one step of
 // an equaliser band slider end to end (handler, image, frame to a fake
 // serial port, curve, repaint of the graph).
+#include "bench_main.h"
 #include "gui/Main.h"
 
 #include <QApplication>
@@ -62,12 +63,4 @@ BENCHMARK(BM_BandSliderStep)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return run_benchmarks<QApplication>(argc, argv); }

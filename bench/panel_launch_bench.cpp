@@ -2,6 +2,7 @@
 // painted window, and where the time goes: loading the program and its
 // libraries, creating the application, building the window, the first paint.
 // The in-process figure (panel_bench) leaves out everything but building.
+#include "bench_main.h"
 #include <QCoreApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -62,11 +63,4 @@ BENCHMARK(BM_PanelLaunchToFirstPaint)->UseManualTime()->Iterations(20)->Unit(ben
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return run_benchmarks<QCoreApplication>(argc, argv); }

@@ -1,6 +1,7 @@
 // The main window against the simulated processor over loopback TCP: one
 // band-slider step end to end (handler, frame, reply, curve, repaint) and a
 // whole connect including the display refresh.
+#include "bench_main.h"
 #include "gui/Main.h"
 
 #include "support/sim_process.h"
@@ -83,12 +84,4 @@ BENCHMARK(BM_ConnectOverTcpWithRefresh)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return run_benchmarks<QApplication>(argc, argv); }

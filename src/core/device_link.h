@@ -86,6 +86,13 @@ public:
     virtual void set_link_text(std::string_view text) = 0;     // link panel
 };
 
+// For a link whose status texts nobody reads (the gateway, benchmarks).
+class SilentStatus : public StatusSink {
+public:
+    void set_message_text(std::string_view) override {}
+    void set_link_text(std::string_view) override {}
+};
+
 inline constexpr std::string_view text_not_connected = "未连接";
 inline constexpr std::string_view text_connected = "已连接";
 

@@ -17,12 +17,6 @@ namespace {
 // lost reply is the processor's business, three mean nobody is there.
 constexpr int failures_until_lost = 3;
 
-class NoStatus : public StatusSink {
-public:
-    void set_message_text(std::string_view) override {}
-    void set_link_text(std::string_view) override {}
-};
-
 class QtConnector : public DeviceConnector {
 public:
     QtConnector(bool tcp, QString host, int port, QString serialDevice, int waitMs)
@@ -244,7 +238,7 @@ private:
     std::unique_ptr<DeviceConnector> m_connector;
     LinkOwner* m_owner;
     LinkState m_state;
-    NoStatus m_status;
+    SilentStatus m_status;
     DeviceLink m_link;
     ParameterImage m_image{};
     DeviceSequences m_sequences;

@@ -238,10 +238,7 @@ int main(int argc, char** argv)
     tk770::LinkState state;
     state.network_mode = 1;
     tk770::QtTcpTransport tcp;
-    struct : tk770::StatusSink {
-        void set_message_text(std::string_view) override {}
-        void set_link_text(std::string_view) override {}
-    } quiet;
+    tk770::SilentStatus quiet;
     tk770::DeviceLink reader(state, nullptr, &tcp, &quiet);
     tk770::ParameterImage held{};
     int unread = 0, differing = 0;
