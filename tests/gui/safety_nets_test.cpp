@@ -334,7 +334,7 @@ TEST_F(SafetyWindow, ReminderFollowsWhatTheProcessorTookAndWhatItSaved)
         EXPECT_EQ(form.processorUnsaved(), s.shown);
         EXPECT_EQ(form.processorMemoryText(), s.shown ? reminder : QString());
         // The reminder tells the truth about the processor itself.
-        if (!s.replyLost) EXPECT_EQ(processorDiffersFromItsMemory(), s.shown);
+        if (!s.replyLost) { EXPECT_EQ(processorDiffersFromItsMemory(), s.shown); }
         EXPECT_EQ(form.linkState().connected, 1);
     }
 
@@ -395,17 +395,17 @@ TEST_F(SafetyWindow, ProcessorQuestionEachAnswerForDisconnectAndClose)
         for (const auto& r : device.requests())
             if (r.command == 0x06 && r.address == tk770::command_register) sent = true;
         EXPECT_EQ(sent, c.saveSent);
-        if (c.close) EXPECT_EQ(!window.isVisible(), c.goesOn);
+        if (c.close) { EXPECT_EQ(!window.isVisible(), c.goesOn); }
         else EXPECT_EQ(window.linkState().connected == 0, c.goesOn);
         if (!c.goesOn) {
             EXPECT_EQ(window.linkState().connected, 1);
             EXPECT_TRUE(window.processorUnsaved());
             EXPECT_TRUE(window.isVisible());
         }
-        if (c.refuseSave) EXPECT_EQ(window.messageText(), qs(tk770::text_save_memory_fail));
-        if (c.goesOn && !c.close) EXPECT_EQ(window.processorMemoryText(), "");
+        if (c.refuseSave) { EXPECT_EQ(window.messageText(), qs(tk770::text_save_memory_fail)); }
+        if (c.goesOn && !c.close) { EXPECT_EQ(window.processorMemoryText(), ""); }
         const auto& memory = device.sim().device();
-        if (!c.refuseSave) EXPECT_EQ(memory.working() == memory.nonvolatile(), c.saveSent);
+        if (!c.refuseSave) { EXPECT_EQ(memory.working() == memory.nonvolatile(), c.saveSent); }
     }
 }
 
