@@ -24,15 +24,6 @@ const QString language_chinese_value = QStringLiteral("zh");
 const QString language_english_value = QStringLiteral("en");
 const QString port_net_value = QStringLiteral("NET");
 
-// "COM1".."COM10" to 1..10; 0 for anything else.
-int comNumber(const QString& text)
-{
-    if (!text.startsWith(QLatin1String("COM"))) return 0;
-    bool ok = false;
-    const int n = text.mid(3).toInt(&ok);
-    return ok && n >= 1 && n <= tk770::QtSerialTransport::port_count && text == QStringLiteral("COM%1").arg(n) ? n : 0;
-}
-
 }  // namespace
 
 void TForm1::restoreSettings(QSettings& settings)
@@ -43,7 +34,7 @@ void TForm1::restoreSettings(QSettings& settings)
 
     const QString port = settings.value(key_port).toString();
     QAction* comItems[10] = {COM11, COM21, COM31, COM41, COM51, COM61, COM71, COM81, COM91, COM101};
-    if (const int n = comNumber(port)) {
+    if (const int n = tk770::comPortNumber(port)) {
         m_linkState.serial_port = n;
         m_linkState.network_mode = 0;
         comItems[n - 1]->setChecked(true);
