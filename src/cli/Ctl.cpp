@@ -13,6 +13,7 @@
 #include "tk770_version.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFile>
 #include <QHash>
 #include <QJsonDocument>
@@ -535,7 +536,8 @@ QString commandList()
 
 }  // namespace
 
-int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
+int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err,
+           const std::function<void()>& startApplication)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Controls a TK770 cinema audio processor and its project files."));
@@ -580,7 +582,12 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
     }
     if (!parser.parse(words)) return usage(err, parser.errorText());
     if (parser.isSet(help)) {
-        out << parser.helpText() << '\n' << commandList();
+        QString text = parser.helpText();
+        // Without an application object the parser cannot know the name the
+        // tool was started by; it is the first argument all the same.
+        if (!QCoreApplication::instance())
+            text.replace(QStringLiteral("<executable_name>"), arguments.value(0, QStringLiteral("tk770ctl")));
+        out << text << '\n' << commandList();
         return ExitOk;
     }
     if (parser.isSet(version)) {
@@ -636,6 +643,7 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err)
         }
     }
 
+    if (!QCoreApplication::instance() && startApplication) startApplication();
     try {
         const int status = dispatch(info, c);
         out.flush();

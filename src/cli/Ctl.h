@@ -1,10 +1,12 @@
 // tk770ctl: the processor and its project files from the command line.
 //
 // The whole tool lives in this library so tests can run it in-process;
-// main.cpp only creates the application object and calls runCtl().
+// main.cpp only calls runCtl() and says how to make the application object.
 #pragma once
 
 #include <QStringList>
+
+#include <functional>
 
 class QTextStream;
 
@@ -19,7 +21,11 @@ enum ExitCode : int {
 
 // Runs one command. `arguments` starts with the program name, as
 // QCoreApplication::arguments() does. Data goes to `out`, messages to `err`.
-// Needs a QCoreApplication.
-int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err);
+// Commands need a QCoreApplication: when none exists, `startApplication` is
+// called to make one once the arguments are known to name a command. Help,
+// the version and usage errors are answered without one, so scripts that
+// ask them do not pay for the event loop's start-up.
+int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err,
+           const std::function<void()>& startApplication = {});
 
 }  // namespace tk770
