@@ -1,9 +1,10 @@
 #include "cli/CommandSupport.h"
 
-#include "core/file_output.h"
-#include "core/project_file.h"
+#include "cli/Ctl.h"
+#include "core/cp936.h"
 
-#include <QJsonDocument>
+#include <QCommandLineParser>
+#include <QTextStream>
 
 #include <algorithm>
 #include <cstring>
@@ -56,21 +57,69 @@ std::optional<DeviceIpText> projectIpFor(const LinkOptions& link)
     return ip;
 }
 
-ReadResult readIntoFiles(DeviceSession& session, const DeviceIpText& ip, const std::string& projectPath,
-                         const std::string& jsonPath, std::string& fileError)
+QString CommandContext::value(const char* option) const
 {
-    session.open();
-    if (session.sequences().read_all() != Outcome::succeeded) return ReadResult::device_failed;
-    OutputFiles files;
-    if (!projectPath.empty()) files.stage(projectPath, project_file_bytes(session.image(), ip));
-    if (!jsonPath.empty()) {
-        const QByteArray json = QJsonDocument(imageToJson(session.image(), ip, true)).toJson(QJsonDocument::Indented);
-        files.stage(jsonPath, std::span(reinterpret_cast<const std::uint8_t*>(json.constData()),
-                                        static_cast<std::size_t>(json.size())));
+    const QString v = parser.value(QString::fromLatin1(option));
+    return setAside.value(v, v);
+}
+
+int usage(QTextStream& err, const QString& text)
+{
+    err << "tk770ctl: " << text << "\ntry 'tk770ctl --help'\n";
+    err.flush();
+    return ExitUsage;
+}
+
+int fileError(QTextStream& err, int code, const QString& path, const std::string& reason)
+{
+    err << QString::fromUtf8(file_result_message(code).data(), static_cast<qsizetype>(file_result_message(code).size()))
+        << " (" << (reason.empty() ? path : QString::fromStdString(reason)) << ")\n";
+    err.flush();
+    return ExitFile;
+}
+
+int deviceError(QTextStream& err, const QString& text)
+{
+    err << "tk770ctl: " << text << '\n';
+    err.flush();
+    return ExitDevice;
+}
+
+int printDifferences(CommandContext& c, const QStringList& lines)
+{
+    for (const auto& line : lines) c.out << line << '\n';
+    return lines.isEmpty() ? ExitOk : 1;
+}
+
+std::string local8(const QString& text) { return text.toStdString(); }
+
+std::optional<int> timeoutOption(const QCommandLineParser& parser)
+{
+    return parseInt(parser.value(QStringLiteral("timeout-ms")), 1, 600000);
+}
+
+std::optional<FieldRef> fieldArgument(CommandContext& c, const QString& text, int& status)
+{
+    const auto parsed = parse_field_ref(local8(text));
+    if (const auto* error = std::get_if<std::string>(&parsed)) {
+        status = usage(c.err, QString::fromStdString(*error));
+        return std::nullopt;
     }
-    if (files.commit()) return ReadResult::written;
-    fileError = files.error();
-    return ReadResult::file_failed;
+    return std::get<FieldRef>(parsed);
+}
+
+int loadProject(const QString& path, ParameterImage& image, DeviceIpText& ip)
+{
+    image = ParameterImage{};
+    ip.fill(0);
+    return read_project_file(local8(path), image, ip);
+}
+
+QString printable(const std::string& utf8) { return QString::fromStdString(escape_controls(utf8)); }
+
+QString fieldValueText(const ParameterImage& image, const FieldRef& ref)
+{
+    return QString::fromStdString(field_display_text(image, ref));
 }
 
 }  // namespace tk770

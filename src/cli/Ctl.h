@@ -1,7 +1,8 @@
 // tk770ctl: the processor and its project files from the command line.
 //
 // The whole tool lives in this library so tests can run it in-process;
-// main.cpp only calls runCtl() and says how to make the application object.
+// main.cpp only calls runCtl() and says where the application object and the
+// processor commands come from.
 #pragma once
 
 #include <QStringList>
@@ -19,13 +20,24 @@ enum ExitCode : int {
     ExitFile = 3,
 };
 
+struct CommandContext;
+// Runs a command that reaches processors: the device commands, backup, and
+// diff of a file against a processor.
+using DeviceCommandRunner = int (*)(const QString& name, CommandContext& c);
+
+// What a run makes or loads only once it needs it. Help, the version, usage
+// errors and the file commands need neither the event loop nor the network
+// and serial libraries, and scripts run the tool hundreds of times.
+struct CtlRuntime {
+    // Makes the QCoreApplication, when none exists, before a command runs.
+    std::function<void()> startApplication;
+    // The processor commands; null, with `error` saying why, when they
+    // cannot be had.
+    std::function<DeviceCommandRunner(QString& error)> deviceCommands;
+};
+
 // Runs one command. `arguments` starts with the program name, as
 // QCoreApplication::arguments() does. Data goes to `out`, messages to `err`.
-// Commands need a QCoreApplication: when none exists, `startApplication` is
-// called to make one once the arguments are known to name a command. Help,
-// the version and usage errors are answered without one, so scripts that
-// ask them do not pay for the event loop's start-up.
-int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err,
-           const std::function<void()>& startApplication = {});
+int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err, const CtlRuntime& runtime);
 
 }  // namespace tk770

@@ -3,6 +3,7 @@
 // window wires them but with no display behind them.
 #pragma once
 
+#include "cli/CommandSupport.h"
 #include "core/device_link.h"
 #include "core/parameter_image.h"
 #include "link/sequences.h"
@@ -13,14 +14,6 @@
 #include <QTextStream>
 
 namespace tk770 {
-
-struct LinkOptions {
-    bool tcp = false;
-    QString host;
-    int port = tk770::tcp_port;
-    QString serialDevice;  // a path, or COM1..COM10
-    int timeoutMs = -1;    // TCP connect and reply wait; -1: the link's defaults
-};
 
 // Message-panel texts go to the error stream as they are shown; the link
 // panel's state texts are not repeated.
@@ -61,5 +54,15 @@ private:
     tk770::ParameterImage m_image{};
     tk770::DeviceSequences m_sequences;
 };
+
+enum class ReadResult { written, device_failed, file_failed };
+
+// read's work, which backup runs once per processor: opens the link, reads
+// all 19 blocks and writes the project (`projectPath`) and/or the whole
+// image as JSON (`jsonPath`), both or neither; an empty path is not
+// written. Messages go to the session's stream; on file_failed `fileError`
+// holds "PATH: reason". Throws LinkError when the link itself fails.
+ReadResult readIntoFiles(DeviceSession& session, const DeviceIpText& ip, const std::string& projectPath,
+                         const std::string& jsonPath, std::string& fileError);
 
 }  // namespace tk770

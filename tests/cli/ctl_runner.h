@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/Ctl.h"
+#include "cli/DeviceCommands.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -21,7 +22,9 @@ inline CtlRun runTool(const QStringList& args)
 {
     QString out, err;
     QTextStream o(&out), e(&err);
-    const int status = tk770::runCtl(QStringList{QStringLiteral("tk770ctl")} + args, o, e);
+    // The processor commands linked in; the program loads them from its module.
+    const tk770::CtlRuntime runtime{{}, [](QString&) { return &tk770::runDeviceCommand; }};
+    const int status = tk770::runCtl(QStringList{QStringLiteral("tk770ctl")} + args, o, e, runtime);
     o.flush();
     e.flush();
     return {status, out, err};

@@ -1,0 +1,17 @@
+// The tool's commands that reach processors. The program loads them from a
+// module of their own (module/device_module.cpp) the first time a run needs
+// them; tests link them in.
+#pragma once
+
+#include "cli/CommandSupport.h"
+
+#include <QString>
+
+namespace tk770 {
+
+// Runs device command `name` (diff of a file against a processor and backup
+// included) once runCtl has checked its arguments and options; returns the
+// exit code. The link's failures are reported here, not thrown.
+int runDeviceCommand(const QString& name, CommandContext& c);
+
+}  // namespace tk770

@@ -1,0 +1,92 @@
+// The program as scripts run it: its own main, which answers help and the
+// file commands by itself and loads the processor commands from their module
+// only when a run reaches a processor.
+#include "support/sim_process.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using tk770::testing::SimProcess;
+
+namespace {
+
+struct ProgramRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+ProgramRun runProgram(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(program, args);
+    ProgramRun run;
+    if (!p.waitForFinished(20000) || p.exitStatus() != QProcess::NormalExit) return run;
+    run.status = p.exitCode();
+    run.out = QString::fromUtf8(p.readAllStandardOutput());
+    run.err = QString::fromUtf8(p.readAllStandardError());
+    return run;
+}
+
+const QString program = QStringLiteral(TK770CTL_PATH);
+
+TEST(ToolProgram, AnswersEveryKindOfRunFromItsOwnPlace)
+{
+    if (!SimProcess::available()) GTEST_SKIP() << "simulator not built";
+    SimProcess sim;
+    ASSERT_TRUE(sim.start(SimProcess::tcpArgs())) << sim.error().toStdString();
+    const QString target = QStringLiteral("%1:%2").arg(sim.tcpHost()).arg(sim.tcpPort());
+    QTemporaryDir dir;
+
+    const ProgramRun help = runProgram(program, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    // Without the application object the usage line still names the program.
+    EXPECT_TRUE(help.out.startsWith(QStringLiteral("Usage: %1 [options]").arg(program))) << help.out.left(80).toStdString();
+
+    EXPECT_EQ(runProgram(program, {"new", "-o", dir.filePath("new.qsdat")}).status, 0);
+    EXPECT_EQ(QFile(dir.filePath("new.qsdat")).size(), 290);
+
+    const ProgramRun info = runProgram(program, {"info", "--tcp", target});
+    EXPECT_EQ(info.status, 0) << info.err.toStdString();
+    EXPECT_TRUE(info.out.startsWith(QStringLiteral("model: "))) << info.out.toStdString();
+
+    const ProgramRun read = runProgram(program, {"read", "-o", dir.filePath("read.qsdat"), "--tcp", target});
+    EXPECT_EQ(read.status, 0) << read.err.toStdString();
+    const ProgramRun diff = runProgram(program, {"diff", dir.filePath("read.qsdat"), "--tcp", target});
+    EXPECT_EQ(diff.status, 0) << diff.out.toStdString() << diff.err.toStdString();
+
+    // The link's failures still reach the script as exit 1 with the reason.
+    const ProgramRun refused = runProgram(program, {"info", "--tcp", "127.0.0.1:1", "--timeout-ms", "2000"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_FALSE(refused.err.isEmpty());
+}
+
+TEST(ToolProgram, WithoutItsModuleRefusesOnlyTheProcessorCommands)
+{
+    // A copy of the program with nothing beside it, as a broken install has.
+    QTemporaryDir dir;
+    const QString lone = dir.filePath("tk770ctl");
+    ASSERT_TRUE(QFile::copy(program, lone));
+
+    const ProgramRun info = runProgram(lone, {"info", "--tcp", "127.0.0.1:1"});
+    EXPECT_EQ(info.status, 1);
+    EXPECT_TRUE(info.err.startsWith("tk770ctl: the processor commands cannot be loaded: ")) << info.err.toStdString();
+    EXPECT_TRUE(info.out.isEmpty());
+
+    const ProgramRun backup = runProgram(lone, {"backup", "--hosts", dir.filePath("none"), "--dir", dir.path()});
+    EXPECT_EQ(backup.status, 1);
+    EXPECT_TRUE(backup.err.contains("cannot be loaded")) << backup.err.toStdString();
+
+    // What needs no processor still works.
+    EXPECT_EQ(runProgram(lone, {"--version"}).status, 0);
+    EXPECT_EQ(runProgram(lone, {"new", "-o", dir.filePath("new.qsdat")}).status, 0);
+    const ProgramRun usage = runProgram(lone, {"info"});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_TRUE(usage.err.contains("needs one of --tcp")) << usage.err.toStdString();
+}
+
+}  // namespace
