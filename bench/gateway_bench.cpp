@@ -39,6 +39,8 @@ struct Rig {
     bool up()
     {
         if (gateway.running() && sim.running() && direct.running()) return true;
+        // As in service: no frame traces to write.
+        for (SimProcess* p : {&direct, &sim, &gateway}) p->setTracing(false);
         if (!direct.start(SimProcess::tcpArgs()) || !sim.start(SimProcess::tcpArgs())) {
             error = direct.error() + sim.error();
             return false;

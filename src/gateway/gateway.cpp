@@ -54,7 +54,9 @@ bool Gateway::start(QString& error)
         if (statusLine) statusLine(online ? QStringLiteral("ready") : QStringLiteral("offline"));
     });
 
-    const auto tracer = [this](const QString& line) { trace(line); };
+    // Without -v no trace line is even formatted: every frame would pay for it.
+    std::function<void(const QString&)> tracer;
+    if (m_options.verbose) tracer = [this](const QString& line) { trace(line); };
     if (m_options.binary.on) {
         m_binary = std::make_unique<Passthrough>(*m_link, tracer);
         if (!m_options.binary.host.isLoopback()) {

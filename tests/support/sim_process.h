@@ -39,8 +39,12 @@ public:
     // A path in a folder that lives as long as this object (state files).
     QString scratchPath(const QString& name) { return m_dir.filePath(name); }
 
-    // Starts the simulator with `args` (plus -v, so stderrText() shows the
-    // frames) and waits for "ready". False with error() set otherwise.
+    // Without -v the program runs as it does in service, with no trace of
+    // the frames: benchmarks measure it so.
+    void setTracing(bool on) { m_tracing = on; }
+
+    // Starts the simulator with `args` (plus -v unless tracing is off, so
+    // stderrText() shows the frames) and waits for "ready". False with error() set otherwise.
     // `readyLines`: the lines that end the wait ("offline" too for a gateway
     // started without its processor).
     bool start(const QStringList& args, int readyWaitMs = 10000,
@@ -58,7 +62,7 @@ public:
             return false;
         }
         m_process.setProgram(m_program);
-        m_process.setArguments(args + QStringList{QStringLiteral("-v")});
+        m_process.setArguments(m_tracing ? args + QStringList{QStringLiteral("-v")} : args);
         m_process.setStandardInputFile(QProcess::nullDevice());
         m_process.setStandardErrorFile(scratchPath(QStringLiteral("sim-stderr.txt")));
         m_process.setReadChannel(QProcess::StandardOutput);
@@ -145,6 +149,7 @@ private:
     int m_tcpPort = 0;
     QString m_ptyPath;
     QString m_error;
+    bool m_tracing = true;
 };
 
 }  // namespace tk770::testing
