@@ -1,36 +1,19 @@
 // The program as scripts run it: its own main, which answers help and the
 // file commands by itself and loads the processor commands from their module
 // only when a run reaches a processor.
+#include "support/program_run.h"
 #include "support/sim_process.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+using tk770::testing::ProgramRun;
 using tk770::testing::SimProcess;
+using tk770::testing::runProgram;
 
 namespace {
-
-struct ProgramRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-ProgramRun runProgram(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start(program, args);
-    ProgramRun run;
-    if (!p.waitForFinished(20000) || p.exitStatus() != QProcess::NormalExit) return run;
-    run.status = p.exitCode();
-    run.out = QString::fromUtf8(p.readAllStandardOutput());
-    run.err = QString::fromUtf8(p.readAllStandardError());
-    return run;
-}
 
 const QString program = QStringLiteral(TK770CTL_PATH);
 

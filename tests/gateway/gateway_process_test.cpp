@@ -5,6 +5,7 @@
 // processor, the audit log, refusals at start and SIGTERM.
 #include "gateway_fixture.h"
 #include "gui/Main.h"
+#include "support/program_run.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -17,23 +18,7 @@ using namespace tk770::testing;
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-ToolRun runCtl(const QStringList& args)
-{
-    QProcess p;
-    p.start(ctlProgram(), args);
-    ToolRun run;
-    if (!p.waitForFinished(20000)) return run;
-    run.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    run.out = QString::fromUtf8(p.readAllStandardOutput());
-    run.err = QString::fromUtf8(p.readAllStandardError());
-    return run;
-}
+ProgramRun runCtl(const QStringList& args) { return runProgram(ctlProgram(), args); }
 
 QByteArray fileBytes(const QString& path)
 {
@@ -285,11 +270,11 @@ TEST_F(ThroughGateway, SerialReadReplyWithABadChecksumIsNotPassedOn)
                           + QStringList{QStringLiteral("--fault"), QStringLiteral("bad-checksum@20")}))
         << sim.error().toStdString();
     startGateway(QStringLiteral("serial:") + sim.ptyPath());
-    const ToolRun first = runCtl({QStringLiteral("get"), QStringLiteral("master_volume"), QStringLiteral("--tcp"),
+    const ProgramRun first = runCtl({QStringLiteral("get"), QStringLiteral("master_volume"), QStringLiteral("--tcp"),
                                   viaGateway(), QStringLiteral("--timeout-ms"), QStringLiteral("1000")});
     EXPECT_EQ(first.status, 1) << first.err.toStdString();
     EXPECT_TRUE(first.err.contains(QStringLiteral("Timed out"))) << first.err.toStdString();
-    const ToolRun second = runCtl({QStringLiteral("get"), QStringLiteral("master_volume"), QStringLiteral("--tcp"),
+    const ProgramRun second = runCtl({QStringLiteral("get"), QStringLiteral("master_volume"), QStringLiteral("--tcp"),
                                    viaGateway(), QStringLiteral("--timeout-ms"), QStringLiteral("1000")});
     EXPECT_EQ(second.status, 0) << second.err.toStdString();
     EXPECT_EQ(second.out, QStringLiteral("70\n"));
@@ -306,7 +291,7 @@ TEST_F(ThroughGateway, RestartThroughThePassthroughReadsTheSavedSettingsAgain)
     // Changed, not saved: the restart brings the saved 7.0 back.
     EXPECT_EQ(text.ask(QStringLiteral("volume 2.0")), QStringLiteral("OK 2.0"));
     EXPECT_EQ(listener.line(), QStringLiteral("! volume 2.0"));
-    const ToolRun run = runCtl({QStringLiteral("restart"), QStringLiteral("--tcp"), viaGateway()});
+    const ProgramRun run = runCtl({QStringLiteral("restart"), QStringLiteral("--tcp"), viaGateway()});
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(listener.line(5000), QStringLiteral("! volume 7.0"));
     EXPECT_EQ(text.ask(QStringLiteral("volume ?")), QStringLiteral("OK 7.0"));
