@@ -3,6 +3,7 @@
 #include "cli/Backup.h"
 #include "cli/CommandSupport.h"
 #include "cli/CurveExport.h"
+#include "cli/DeviceCommands.h"
 #include "cli/ImageJson.h"
 #include "core/field_table.h"
 #include "core/file_output.h"
@@ -293,9 +294,7 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err, con
     if (!reachesProcessors) {
         status = runOffline(name, c);
     } else {
-        QString error = QStringLiteral("this build has no processor commands");
-        const DeviceCommandRunner runDevice = runtime.deviceCommands ? runtime.deviceCommands(error) : nullptr;
-        status = runDevice ? runDevice(name, c) : deviceError(err, error);
+        status = runDeviceCommand(name, c);
     }
     out.flush();
     err.flush();

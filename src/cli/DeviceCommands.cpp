@@ -307,8 +307,7 @@ int dispatch(const QString& name, CommandContext& c)
 
 int runDeviceCommand(const QString& name, CommandContext& c)
 {
-    // The link's failures end here, so none crosses into the caller, which
-    // may have loaded this code from a module.
+    // The link's failures end here: the caller sees an exit code only.
     try {
         return dispatch(name, c);
     } catch (const LinkError& e) {

@@ -1,6 +1,5 @@
-// The tool's commands that reach processors. The program loads them from a
-// module of their own (module/device_module.cpp) the first time a run needs
-// them; tests link them in.
+// The tool's commands that reach processors; runCtl hands them every run that
+// needs a processor, after checking its arguments and options.
 #pragma once
 
 #include "cli/CommandSupport.h"

@@ -2,7 +2,6 @@
 #pragma once
 
 #include "cli/Ctl.h"
-#include "cli/DeviceCommands.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -22,8 +21,7 @@ inline CtlRun runTool(const QStringList& args)
 {
     QString out, err;
     QTextStream o(&out), e(&err);
-    // The processor commands linked in; the program loads them from its module.
-    const tk770::CtlRuntime runtime{{}, [](QString&) { return &tk770::runDeviceCommand; }};
+    const tk770::CtlRuntime runtime{{}};
     const int status = tk770::runCtl(QStringList{QStringLiteral("tk770ctl")} + args, o, e, runtime);
     o.flush();
     e.flush();
