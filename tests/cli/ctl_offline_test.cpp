@@ -214,7 +214,8 @@ INSTANTIATE_TEST_SUITE_P(Files, DumpFileErrors,
                                          FileErrorCase{"empty", {}, false, "File Format Error!"},
                                          FileErrorCase{"four_bytes", "QSDA", false, "File Format Error!"},
                                          FileErrorCase{"wrong_magic", QByteArray("QSDAX") + QByteArray(285, 0),
-                                                       false, "File Format Error!"}));
+                                                       false, "File Format Error!"}),
+                         [](const testing::TestParamInfo<FileErrorCase>& info) { return std::string(info.param.what); });
 
 TEST_F(OfflineTool, NewIntoAnUnwritablePlaceIsAFileError)
 {
@@ -323,7 +324,11 @@ TEST_P(FlatCurve, LiesOnOneRow)
 }
 
 INSTANTIATE_TEST_SUITE_P(Channels, FlatCurve,
-                         testing::Values(FlatCase{0, 96}, FlatCase{3, 96}, FlatCase{6, 96}, FlatCase{7, 47}));
+                         testing::Values(FlatCase{0, 96}, FlatCase{3, 96}, FlatCase{6, 96}, FlatCase{7, 47}),
+                         [](const testing::TestParamInfo<FlatCase>& info) {
+                             return "channel_" + std::to_string(info.param.channel) + "_row_" +
+                                    std::to_string(info.param.row);
+                         });
 
 TEST_F(OfflineTool, CurveFollowsTheChannelsOwnSettings)
 {

@@ -7,6 +7,7 @@
 
 #include "core/parameter_image.h"
 #include "core/response_raster.h"
+#include "support/case_name.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -111,7 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   p.tone[2].bass_gain = 120;
                                   p.tone[2].treble_gain = -120;
                               }},
-                    GraphCase{"subwoofer with a cut", 7, [](ParameterImage& p) { p.sw_filter[0].cut = -120; }}));
+                    GraphCase{"subwoofer with a cut", 7, [](ParameterImage& p) { p.sw_filter[0].cut = -120; }}),
+    [](const testing::TestParamInfo<GraphCase>& info) { return tk770::case_name(info.param.what); });
 
 TEST(PngEncoder, KeepsEveryColourChannelInPlace)
 {

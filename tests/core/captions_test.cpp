@@ -1,5 +1,6 @@
 #include "core/captions.h"
 #include "core/cp936.h"
+#include "support/case_name.h"
 
 #include <gtest/gtest.h>
 
@@ -51,7 +52,10 @@ INSTANTIATE_TEST_SUITE_P(Pairs, CaptionTextTest,
                     CaptionCase{87, 0, "右后环绕 "},
                     CaptionCase{88, 0, "复制到 >>>"},
                     CaptionCase{116, 0, "重新启动设备"},
-                    CaptionCase{116, 1, "Restart TK770"}));
+                    CaptionCase{116, 1, "Restart TK770"}),
+    [](const testing::TestParamInfo<CaptionCase>& info) {
+        return "pair_" + std::to_string(info.param.pair) + (info.param.language == 0 ? "_zh" : "_en");
+    });
 
 // Splits a line into its words and the lengths of the blank runs around them.
 struct Layout {

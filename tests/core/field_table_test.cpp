@@ -1,4 +1,5 @@
 #include "core/field_table.h"
+#include "support/case_name.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
                     RefCase{"profile_text[2]", TK770_OFFSET(profile_text[2]), "profile_text[2]"},
                     RefCase{"profile_text[7]", 545, "profile_text[7]"},
                     RefCase{"device_model", 585, "device_model"},
-                    RefCase{"firmware_date", 633, "firmware_date"}));
+                    RefCase{"firmware_date", 633, "firmware_date"}),
+    [](const testing::TestParamInfo<RefCase>& info) { return case_name(info.param.text); });
 
 class FieldRefRefused : public testing::TestWithParam<std::string> {};
 
@@ -67,7 +69,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "tone[7].bass_gain", "tone[1].bass", "tone[1].", "tone[1].bass_gain.x", "tone.bass_gain",
                     "sw_filter[2].fc", "sw_filter[0]", "profile_text", "profile_text[8]", "profile_text[0][0]",
                     "device_model[0]", "master_volume\n", std::string("eq[1]\0[2]", 9), "\xff\xfe",
-                    std::string("master_volume\0", 14)));
+                    std::string("master_volume\0", 14)),
+    // Blanks, brackets and stray bytes clean up alike: the index tells them apart.
+    [](const testing::TestParamInfo<std::string>& info) { return case_name(info.index, info.param); });
 
 TEST(FieldTable, CoversEveryImageByteExactlyOnce)
 {
@@ -148,7 +152,10 @@ INSTANTIATE_TEST_SUITE_P(
                     // No control sends these, and the device information is the processor's own.
                     ValueCase{"level_spare[0]", "80", false, 0}, ValueCase{"system_spare2", "83", false, 0},
                     ValueCase{"system_spare1", "255", false, 0},
-                    ValueCase{"device_model", "X", false, 0}, ValueCase{"device_serial", "1", false, 0}));
+                    ValueCase{"device_model", "X", false, 0}, ValueCase{"device_serial", "1", false, 0}),
+    [](const testing::TestParamInfo<ValueCase>& info) {
+        return case_name(info.index, std::string(info.param.field) + "=" + info.param.text);
+    });
 
 TEST(FieldValueText, ProfileTextIsHeldToThirtyNineCp936Bytes)
 {
@@ -284,7 +291,8 @@ INSTANTIATE_TEST_SUITE_P(
                     UnitCase{"fade_time", 308, 1, WriteCommand::store},
                     UnitCase{"power_on_format", 309, 1, WriteCommand::store},
                     UnitCase{"master_mute", 310, 1, WriteCommand::write},
-                    UnitCase{"profile_text[1]", 540, 40, WriteCommand::write}));
+                    UnitCase{"profile_text[1]", 540, 40, WriteCommand::write}),
+    [](const testing::TestParamInfo<UnitCase>& info) { return case_name(info.param.field); });
 
 TEST(FieldSendUnit, NoneForFieldsNoControlSends)
 {

@@ -1,4 +1,5 @@
 #include "core/readout.h"
+#include "support/case_name.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,12 @@ void PrintTo(const ReadoutCase& c, std::ostream* os)
 
 class ReadoutTextTest : public testing::TestWithParam<ReadoutCase> {};
 
+// "gain_minus_25": the format and the value it is given.
+std::string readoutName(const testing::TestParamInfo<ReadoutCase>& info)
+{
+    return case_name(info.param.format) + "_" + case_name(info.param.value);
+}
+
 TEST_P(ReadoutTextTest, FormatsTheValue)
 {
     const auto& c = GetParam();
@@ -34,7 +41,8 @@ INSTANTIATE_TEST_SUITE_P(Level, ReadoutTextTest,
                     ReadoutCase{"level", level_text, 100, "10.0"},
                     ReadoutCase{"level", level_text, 5, "0.5"},
                     ReadoutCase{"level", level_text, 0, "0.0"},
-                    ReadoutCase{"level", level_text, 255, "25.5"}));
+                    ReadoutCase{"level", level_text, 255, "25.5"}),
+    readoutName);
 
 // The band of -0.9..-0.1 dB is where the whole part 0 would drop the sign.
 INSTANTIATE_TEST_SUITE_P(Gain, ReadoutTextTest,
@@ -49,7 +57,8 @@ INSTANTIATE_TEST_SUITE_P(Gain, ReadoutTextTest,
                     ReadoutCase{"gain", gain_text, 9, "0.9dB"},
                     ReadoutCase{"gain", gain_text, -120, "-12.0dB"},
                     ReadoutCase{"gain", gain_text, -128, "-12.8dB"},
-                    ReadoutCase{"gain", gain_text, 127, "12.7dB"}));
+                    ReadoutCase{"gain", gain_text, 127, "12.7dB"}),
+    readoutName);
 
 INSTANTIATE_TEST_SUITE_P(OutputGain, ReadoutTextTest,
     testing::Values(ReadoutCase{"output gain", output_gain_text, 44, "0.0dB"},
@@ -57,13 +66,15 @@ INSTANTIATE_TEST_SUITE_P(OutputGain, ReadoutTextTest,
                     ReadoutCase{"output gain", output_gain_text, 42, "-1.0dB"},
                     ReadoutCase{"output gain", output_gain_text, 45, "0.5dB"},
                     ReadoutCase{"output gain", output_gain_text, 0, "-22.0dB"},
-                    ReadoutCase{"output gain", output_gain_text, 60, "8.0dB"}));
+                    ReadoutCase{"output gain", output_gain_text, 60, "8.0dB"}),
+    readoutName);
 
 INSTANTIATE_TEST_SUITE_P(DelayAndFrequency, ReadoutTextTest,
     testing::Values(ReadoutCase{"delay", delay_text, 0, "0mS"},
                     ReadoutCase{"delay", delay_text, 200, "200mS"},
                     ReadoutCase{"frequency", frequency_text, 60, "60Hz"},
-                    ReadoutCase{"frequency", frequency_text, 20, "20Hz"}));
+                    ReadoutCase{"frequency", frequency_text, 20, "20Hz"}),
+    readoutName);
 
 // Hundredths are not zero-padded: Q 1.00 shows "1.0" but Q 1.50 shows "1.50".
 INSTANTIATE_TEST_SUITE_P(Q, ReadoutTextTest,
@@ -73,7 +84,8 @@ INSTANTIATE_TEST_SUITE_P(Q, ReadoutTextTest,
                     ReadoutCase{"q", q_text, 3, "1.25"},
                     ReadoutCase{"q", q_text, 4, "1.50"},
                     ReadoutCase{"q", q_text, 6, "2.0"},
-                    ReadoutCase{"q", q_text, 38, "10.0"}));
+                    ReadoutCase{"q", q_text, 38, "10.0"}),
+    readoutName);
 
 INSTANTIATE_TEST_SUITE_P(Turnover, ReadoutTextTest,
     testing::Values(ReadoutCase{"bass", bass_turnover_text, 0, "63Hz"},
@@ -82,7 +94,8 @@ INSTANTIATE_TEST_SUITE_P(Turnover, ReadoutTextTest,
                     ReadoutCase{"treble", treble_turnover_text, 0, "1KHz"},
                     ReadoutCase{"treble", treble_turnover_text, 1, "1.25K"},
                     ReadoutCase{"treble", treble_turnover_text, 3, "2KHz"},
-                    ReadoutCase{"treble", treble_turnover_text, 9, "8KHz"}));
+                    ReadoutCase{"treble", treble_turnover_text, 9, "8KHz"}),
+    readoutName);
 
 // Codes beyond the lists can arrive from a project file or the processor.
 INSTANTIATE_TEST_SUITE_P(TurnoverOutsideItsList, ReadoutTextTest,
@@ -90,6 +103,7 @@ INSTANTIATE_TEST_SUITE_P(TurnoverOutsideItsList, ReadoutTextTest,
                     ReadoutCase{"bass", bass_turnover_text, 255, "?"},
                     ReadoutCase{"bass", bass_turnover_text, -1, "?"},
                     ReadoutCase{"treble", treble_turnover_text, 10, "?"},
-                    ReadoutCase{"treble", treble_turnover_text, -1, "?"}));
+                    ReadoutCase{"treble", treble_turnover_text, -1, "?"}),
+    readoutName);
 
 }  // namespace
