@@ -30,9 +30,15 @@ Bytes unitFrame(const tk770::ParameterImage& image, const tk770::WriteUnit& unit
                        Bytes(p, p + unit.length));
 }
 
+// Which end of its field a slider gives at its minimum position. Written out
+// per row, not taken from the table's own flag: a row turned upside down
+// must fail here.
+enum class AtMinimum { field_max, field_min };
+
 struct SliderCase {
     SliderControl control;
     int tab;  // page shown while the slider moves
+    AtMinimum at_minimum;
 };
 
 void PrintTo(const SliderCase& c, std::ostream* os) { *os << tk770::slider_family(c.control).name; }
@@ -72,8 +78,9 @@ TEST_P(SliderRows, BothEndsOfEverySliderStoreTheFieldsEndsAndSendItsUnit)
         ASSERT_TRUE(unit.has_value());
 
         // Top and bottom of the slider are the two ends of the field's range.
-        const int atLow = row.family->from_top ? field.max : field.min;
-        const int atHigh = row.family->from_top ? field.min : field.max;
+        const bool inverted = c.at_minimum == AtMinimum::field_max;
+        const int atLow = inverted ? field.max : field.min;
+        const int atHigh = inverted ? field.min : field.max;
         slider->setValue((low + high) / 2);
         for (const auto& [position, value] : {std::pair{low, atLow}, std::pair{high, atHigh}}) {
             serial.writes.clear();
@@ -99,13 +106,21 @@ TEST_P(SliderRows, BothEndsOfEverySliderStoreTheFieldsEndsAndSendItsUnit)
 
 INSTANTIATE_TEST_SUITE_P(
     EveryRow, SliderRows,
-    ::testing::Values(SliderCase{SliderControl::band, 3}, SliderCase{SliderControl::bass_gain, 1},
-                      SliderCase{SliderControl::treble_gain, 6}, SliderCase{SliderControl::bass_turnover, 0},
-                      SliderCase{SliderControl::treble_turnover, 2},
-                      SliderCase{SliderControl::sw_lowpass_frequency, 7}, SliderCase{SliderControl::sw_cut, 7},
-                      SliderCase{SliderControl::sw_frequency, 7}, SliderCase{SliderControl::sw_q, 7},
-                      SliderCase{SliderControl::input_level, 0}, SliderCase{SliderControl::output_gain, 0},
-                      SliderCase{SliderControl::output_delay, 0}, SliderCase{SliderControl::master_volume, 0}),
+    // Gains, cuts and delays run from the top of their field; frequencies,
+    // Q, levels and the master volume from the bottom.
+    ::testing::Values(SliderCase{SliderControl::band, 3, AtMinimum::field_max},
+                      SliderCase{SliderControl::bass_gain, 1, AtMinimum::field_max},
+                      SliderCase{SliderControl::treble_gain, 6, AtMinimum::field_max},
+                      SliderCase{SliderControl::bass_turnover, 0, AtMinimum::field_min},
+                      SliderCase{SliderControl::treble_turnover, 2, AtMinimum::field_min},
+                      SliderCase{SliderControl::sw_lowpass_frequency, 7, AtMinimum::field_min},
+                      SliderCase{SliderControl::sw_cut, 7, AtMinimum::field_max},
+                      SliderCase{SliderControl::sw_frequency, 7, AtMinimum::field_min},
+                      SliderCase{SliderControl::sw_q, 7, AtMinimum::field_min},
+                      SliderCase{SliderControl::input_level, 0, AtMinimum::field_min},
+                      SliderCase{SliderControl::output_gain, 0, AtMinimum::field_max},
+                      SliderCase{SliderControl::output_delay, 0, AtMinimum::field_max},
+                      SliderCase{SliderControl::master_volume, 0, AtMinimum::field_min}),
     [](const auto& info) { return std::string(tk770::slider_family(info.param.control).name); });
 
 // Every flag row, every bit its field owns: one action changes exactly that
