@@ -2,6 +2,8 @@
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The benchmarks are built only for make bench: a test run does not need them.
+BENCH ?= OFF
 
 .PHONY: all bootstrap configure build test bench clean test-sanitize fuzz fuzz-ci run soak package
 
@@ -11,7 +13,7 @@ bootstrap:
 	@scripts/bootstrap
 
 configure: bootstrap
-	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) -DTK770_BENCH=$(BENCH) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
@@ -19,9 +21,11 @@ build: configure
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 
-# Runs every benchmark program, then prints the table of figures against
-# their goals and writes it to docs/performance.md.
-bench: build
+# Builds and runs every benchmark program, then prints the table of figures
+# against their goals and writes it to docs/performance.md. The next make
+# test leaves the benchmarks out again (their objects stay for the next time).
+bench:
+	@$(MAKE) --no-print-directory build BENCH=ON
 	@scripts/bench-report $(BUILD)
 
 clean:

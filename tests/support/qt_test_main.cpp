@@ -1,4 +1,5 @@
-// Qt objects in these tests need an application object for their event loop.
+// The main of the test programs whose Qt objects need an application object
+// for their event loop, but no widgets (tk770_tests(... QT_MAIN)).
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
