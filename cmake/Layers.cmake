@@ -156,10 +156,8 @@ function(tk770_build_speed target)
   # target compiles its own.
   get_property(owner GLOBAL PROPERTY TK770_PCH_OWNER_${kind})
   if(owner AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    # CMake builds the owner first.
     target_precompile_headers(${target} REUSE_FROM ${owner})
-    # The reused header was made with the owner's Qt modules; the one that
-    # builds later must not wait for a module this target lacks.
-    add_dependencies(${target} ${owner})
   else()
     target_precompile_headers(${target} PRIVATE ${headers})
     set_property(GLOBAL PROPERTY TK770_PCH_OWNER_${kind} ${target})
