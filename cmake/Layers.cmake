@@ -50,7 +50,9 @@ function(tk770_tests name)
   # ENVIRONMENT takes one variable only: gtest_discover_tests splits a list
   # into separate properties (which also swallowed the TIMEOUT after it).
   # Sanitizer options come from the caller's environment (make test-sanitize).
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120
+  # Rows are named by their name generators; without NO_PRETTY_VALUES ctest
+  # would append a dump of each row's value to its name.
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 NO_PRETTY_VALUES
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 120)
 endfunction()
 

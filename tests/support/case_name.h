@@ -24,7 +24,7 @@ inline std::string case_name(std::string_view text)
 // that are not letters): the row's index keeps the name unique.
 inline std::string case_name(std::size_t index, std::string_view text)
 {
-    return std::to_string(index) + (text.empty() ? "" : "_" + case_name(text));
+    return std::to_string(index) + "_" + (text.empty() ? std::string("empty") : case_name(text));
 }
 
 // A signed number as a name: -25 is "minus_25".
