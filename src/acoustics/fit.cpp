@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <numbers>
 #include <vector>
 
 namespace tk770 {
@@ -35,8 +36,14 @@ public:
         for (int b = 0; b < band_count; ++b) {
             const int i = b + processor_band_offset;
             const double lo = band_lower_edge(i), hi = band_upper_edge(i);
-            for (int p = 0; p < points_per_band; ++p)
-                m_frequency[b * points_per_band + p] = lo * std::pow(hi / lo, (p + 0.5) / points_per_band);
+            for (int p = 0; p < points_per_band; ++p) {
+                const int k = b * points_per_band + p;
+                const double w = 2.0 * std::numbers::pi * lo * std::pow(hi / lo, (p + 0.5) / points_per_band) / sample_rate;
+                m_cos1[k] = std::cos(w);
+                m_sin1[k] = std::sin(w);
+                m_cos2[k] = std::cos(2.0 * w);
+                m_sin2[k] = std::sin(2.0 * w);
+            }
         }
         m_rows.resize(static_cast<std::size_t>(section_count(shelves)) * gain_steps);
     }
@@ -64,8 +71,16 @@ public:
                 kind = kind_treble_shelf;
             }
             m_model.ComputeSection(image, m_channel, s < band_count ? s : 0, kind);
-            const BiquadSection& section = m_model.section(entry);
-            for (int p = 0; p < grid_size; ++p) (*slot)[static_cast<std::size_t>(p)] = section_gain_db(section, m_frequency[p]);
+            // |H|^2 on the unit circle, as section_gain_db has it, with the
+            // grid's sines and cosines computed once.
+            const BiquadSection& s_ = m_model.section(entry);
+            for (int p = 0; p < grid_size; ++p) {
+                const double nr = s_.b0 + s_.b1 * m_cos1[p] + s_.b2 * m_cos2[p];
+                const double ni = s_.b1 * m_sin1[p] + s_.b2 * m_sin2[p];
+                const double dr = 1.0 + s_.a1 * m_cos1[p] + s_.a2 * m_cos2[p];
+                const double di = s_.a1 * m_sin1[p] + s_.a2 * m_sin2[p];
+                (*slot)[static_cast<std::size_t>(p)] = 10.0 * std::log10((nr * nr + ni * ni) / (dr * dr + di * di));
+            }
         }
         return *slot;
     }
@@ -74,7 +89,7 @@ private:
     ParameterImage m_image;
     int m_channel;
     ResponseModel m_model;
-    std::array<double, grid_size> m_frequency{};
+    std::array<double, grid_size> m_cos1{}, m_sin1{}, m_cos2{}, m_sin2{};
     std::vector<std::unique_ptr<std::vector<double>>> m_rows;
 };
 
@@ -107,6 +122,14 @@ struct Problem {
                 if (slopes) (*slopes)[u][q] = r1[q] - r0[q];
             }
         }
+    }
+
+    // Moves one unknown between whole tenths, changing the response in place.
+    void move(std::size_t u, int from, int to)
+    {
+        const auto& a = table->row(sections[u], from);
+        const auto& b = table->row(sections[u], to);
+        for (std::size_t q = 0; q < grid_size; ++q) delta[q] += b[q] - a[q];
     }
 
     // A band's level change: the power mean of the response change across it.
@@ -325,14 +348,17 @@ std::variant<FitResult, std::string> fit_channel(const ParameterImage& measured_
             for (int step : {-1, 1}) {
                 const double candidate = keep + step;
                 if (candidate < lower[u] || candidate > upper[u]) continue;
+                problem.move(u, static_cast<int>(rounded[u]), static_cast<int>(candidate));
                 rounded[u] = candidate;
-                problem.response(rounded, nullptr);
                 const double c = problem.cost(nullptr, nullptr);
                 if (c < best - 1e-12) {
                     best = c;
                     choice = candidate;
                 }
+                problem.move(u, static_cast<int>(candidate), static_cast<int>(keep));
+                rounded[u] = keep;
             }
+            if (choice != keep) problem.move(u, static_cast<int>(keep), static_cast<int>(choice));
             rounded[u] = choice;
             improved = improved || choice != keep;
         }
