@@ -214,6 +214,49 @@ TEST(Fit, BandsOutsideTheRangeStayAsTheyWere)
     EXPECT_LT(largest_miss_after(measured_with, fit, seat, options), 0.3);
 }
 
+// Rounding to whole tenths never leaves a single-tenth neighbour that fits
+// better: a room the bands cannot cure exactly (seat differences, a deep
+// dip, a peak) is fitted, then every band moved one tenth either way within
+// its bounds is judged on the fine grid. The margin covers the two grids'
+// difference, which is far smaller than a tenth-step's effect.
+TEST(Fit, NoRoundedNeighbourFitsBetter)
+{
+    std::vector<ThirdOctaveLevels> seats(3);
+    for (int s = 0; s < 3; ++s)
+        for (int i = 0; i < third_octave_count; ++i)
+            seats[static_cast<std::size_t>(s)][static_cast<std::size_t>(i)] =
+                80.0 + x_curve().db(band_centre(i)) + 2.5 * std::sin(0.8 * i + s) + 1.7 * std::cos(0.31 * i * (s + 1));
+    const auto measured_with = new_project();
+    const FitOptions options;
+    const auto fit = fit_ok(measured_with, seats, options);
+    const auto average = std::get<SeatSummary>(summarise_seats(seats)).average;
+
+    auto cost = [&](const ParameterImage& after) {
+        const auto change = response_change(measured_with, after);
+        std::vector<double> miss;
+        for (int b = 1; b < band_count - 1; ++b) {
+            const auto i = static_cast<std::size_t>(b + processor_band_offset);
+            miss.push_back(average[i] + change[i] - x_curve().db(band_centre(static_cast<int>(i))));
+        }
+        double mean = 0, sum = 0;
+        for (double m : miss) mean += m / static_cast<double>(miss.size());
+        for (double m : miss) sum += (m - mean) * (m - mean);
+        return sum;
+    };
+    ParameterImage fitted = measured_with;
+    apply_fit(fitted, fit);
+    const double best = cost(fitted);
+    for (int b = 1; b < band_count - 1; ++b) {
+        for (int step : {-1, 1}) {
+            ParameterImage neighbour = fitted;
+            const int gain = neighbour.eq[channel][b] + step;
+            if (gain > 30 || gain < -60 || (gain > 0 && fit.bands[static_cast<std::size_t>(b)].spread_db > 3.0)) continue;
+            neighbour.eq[channel][b] = static_cast<std::int8_t>(gain);
+            EXPECT_GE(cost(neighbour), best - 1e-3) << "band " << b << " moved by " << step;
+        }
+    }
+}
+
 // The same input gives the same output, bit for bit.
 TEST(Fit, IsDeterministic)
 {
