@@ -11,22 +11,28 @@
 
 namespace tk770 {
 
+namespace command_errors {
+const CommandError bad_value{QStringLiteral("bad value"), 400};
+const CommandError read_only{QStringLiteral("read-only"), 403};
+const CommandError unknown_command{QStringLiteral("unknown command"), 404};
+const CommandError forbidden{QStringLiteral("not allowed for this client"), 403};
+const CommandError offline{QStringLiteral("offline"), 409};
+const CommandError no_reply{QStringLiteral("no reply"), 504};
+const CommandError test_signal{QStringLiteral("test signal active"), 409};
+const CommandError auth_required{QStringLiteral("auth required"), 401};
+}  // namespace command_errors
+
 namespace {
+
+using namespace command_errors;
+using Parsed = std::variant<CommandArgs, CommandError>;
 
 const std::array<const char*, format_count> format_names{"digital", "analog", "nonsync", "aux", "mic"};
 constexpr int power_on_last = 5;
 constexpr int volume_max = 100;  // tenths: 10.0
 constexpr int fade_max = 9;
 
-const QString err_offline = QStringLiteral("offline");
-const QString err_no_reply = QStringLiteral("no reply");
-const QString err_bad_value = QStringLiteral("bad value");
-const QString err_read_only = QStringLiteral("read-only");
-const QString err_unknown = QStringLiteral("unknown command");
-const QString err_test_signal = QStringLiteral("test signal active");
-
-CommandReply ok(const QString& text = {}) { return {true, text}; }
-CommandReply err(const QString& text) { return {false, text}; }
+CommandReply ok(const QString& text = {}) { return {text, std::nullopt}; }
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
@@ -78,6 +84,278 @@ std::optional<FieldRef> fieldOf(const QString& name)
     return std::nullopt;
 }
 
+CommandArgs asking()
+{
+    CommandArgs args;
+    args.asks = true;
+    return args;
+}
+
+CommandArgs numbered(int number, bool relative = false)
+{
+    CommandArgs args;
+    args.number = number;
+    args.relative = relative;
+    return args;
+}
+
+// ---- how the rows parse their argument
+
+Parsed noArgument(const QString& argument)
+{
+    if (!argument.isEmpty()) return bad_value;
+    return CommandArgs{};
+}
+
+Parsed anyArgument(const QString&) { return CommandArgs{}; }
+
+Parsed volumeArgument(const QString& argument)
+{
+    if (argument == QLatin1String("?")) return asking();
+    bool relative = false;
+    const auto tenths = parseTenths(argument, relative);
+    if (!tenths || (!relative && *tenths > volume_max)) return bad_value;
+    return numbered(*tenths, relative);
+}
+
+Parsed muteArgument(const QString& argument)
+{
+    if (argument == QLatin1String("?")) return asking();
+    const int choice = indexOfName(argument, {"off", "on", "toggle"});
+    if (choice < 0) return bad_value;
+    return numbered(choice);
+}
+
+Parsed formatArgument(const QString& argument)
+{
+    if (argument == QLatin1String("?")) return asking();
+    const int format = formatIndex(argument);
+    if (format < 0) return bad_value;
+    return numbered(format);
+}
+
+Parsed powerOnArgument(const QString& argument)
+{
+    if (argument == QLatin1String("?")) return asking();
+    int value = formatIndex(argument);
+    if (value < 0 && argument.compare(QLatin1String("last"), Qt::CaseInsensitive) == 0) value = power_on_last;
+    if (value < 0) return bad_value;
+    return numbered(value);
+}
+
+Parsed fadeArgument(const QString& argument)
+{
+    if (argument == QLatin1String("?")) return asking();
+    const bool digit = argument.size() == 1 && argument[0] >= u'0' && argument[0] <= u'9';
+    if (!digit || argument.toInt() > fade_max) return bad_value;
+    return numbered(argument.toInt());
+}
+
+Parsed fieldArgument(const QString& argument)
+{
+    CommandArgs args;
+    args.field = fieldOf(argument);
+    if (!args.field) return bad_value;
+    return args;
+}
+
+Parsed fieldAndValue(const QString& argument)
+{
+    const qsizetype space = argument.indexOf(u' ');
+    const QString name = space < 0 ? argument : argument.left(space);
+    const QString text = space < 0 ? QString() : argument.mid(space + 1).trimmed();
+    CommandArgs args;
+    args.field = fieldOf(name);
+    if (!args.field || text.isEmpty()) return bad_value;
+    if (args.field->field->send == FieldSend::read_only || args.field->field->send == FieldSend::none) return read_only;
+    const auto parsed = parse_field_value(*args.field, text.toStdString());
+    const auto* value = std::get_if<FieldValue>(&parsed);
+    if (!value || !send_unit_of(*args.field)) return bad_value;
+    args.value = *value;
+    return args;
+}
+
+Parsed helpSubject(const QString& argument)
+{
+    CommandArgs args;
+    args.word = argument.toLower();
+    for (const QChar c : argument)
+        if (c.isSpace()) return bad_value;
+    return args;
+}
+
+// ---- what the rows do
+
+void answerOrChange(const CommandContext& c, std::function<void(ParameterImage&, const CommandArgs&)> edit,
+                    UnitKind unit)
+{
+    if (c.args.asks) return c.answer();
+    c.commands.change(
+        c,
+        [edit = std::move(edit), args = c.args](ParameterImage& image) -> std::optional<CommandError> {
+            edit(image, args);
+            return std::nullopt;
+        },
+        write_unit(unit));
+}
+
+void actVolume(const CommandContext& c)
+{
+    // The edit runs when the job's turn comes, on the mirror as the requests
+    // before it left it: "volume +0.5" twice raises it by 1.0.
+    answerOrChange(
+        c,
+        [](ParameterImage& image, const CommandArgs& a) {
+            const int v = a.relative ? std::clamp(image.master_volume + a.number, 0, volume_max) : a.number;
+            image.master_volume = static_cast<std::uint8_t>(v);
+        },
+        UnitKind::master_volume);
+}
+
+void actMute(const CommandContext& c)
+{
+    answerOrChange(
+        c,
+        [](ParameterImage& image, const CommandArgs& a) {
+            const int bit = a.number == 2 ? !(image.master_mute & 1) : a.number;
+            image.master_mute = static_cast<std::uint8_t>((image.master_mute & ~1) | bit);
+        },
+        UnitKind::master_mute);
+}
+
+void actFormat(const CommandContext& c)
+{
+    if (c.args.asks) return c.answer();
+    c.commands.change(
+        c,
+        [format = c.args.number](ParameterImage& image) -> std::optional<CommandError> {
+            // The format buttons' guard, checked when the request's turn comes.
+            if (format_locked_by_test_signal(image)) return test_signal;
+            choose_format(image, format);
+            return std::nullopt;
+        },
+        write_unit(UnitKind::input_selection));
+}
+
+void actPowerOn(const CommandContext& c)
+{
+    answerOrChange(
+        c, [](ParameterImage& image, const CommandArgs& a) { image.power_on_format = static_cast<std::uint8_t>(a.number); },
+        UnitKind::power_on_format);
+}
+
+void actFade(const CommandContext& c)
+{
+    answerOrChange(
+        c, [](ParameterImage& image, const CommandArgs& a) { image.fade_time = static_cast<std::uint8_t>(a.number); },
+        UnitKind::fade_time);
+}
+
+void actAnswer(const CommandContext& c) { c.answer(); }
+
+void actSet(const CommandContext& c)
+{
+    c.commands.change(
+        c,
+        [ref = *c.args.field, value = c.args.value](ParameterImage& image) -> std::optional<CommandError> {
+            store_field(image, ref, value);
+            return std::nullopt;
+        },
+        *send_unit_of(*c.args.field));
+}
+
+void actSave(const CommandContext& c) { c.commands.operate(c, LinkOp::save); }
+
+void actStatus(const CommandContext& c)
+{
+    if (!c.commands.link().isOnline()) return c.reply(ok(QStringLiteral("offline")));
+    c.answer();
+}
+
+void actSubscribe(const CommandContext& c)
+{
+    c.caller.session->setSubscribed(true);
+    c.reply(ok());
+}
+
+void actUnsubscribe(const CommandContext& c)
+{
+    c.caller.session->setSubscribed(false);
+    c.reply(ok());
+}
+
+void actQuit(const CommandContext& c)
+{
+    c.caller.session->endAfterReply();
+    c.reply(ok());
+}
+
+// Only an authenticated client gets here: its token was taken already.
+void actAuth(const CommandContext& c) { c.reply(ok()); }
+
+void actHelp(const CommandContext& c)
+{
+    if (c.args.word.isEmpty())
+        return c.reply(ok(c.commands.commandNames(c.caller.remote).join(QLatin1Char(' '))));
+    const auto found = GatewayCommands::find(c.args.word, c.caller.remote);
+    if (const auto* error = std::get_if<CommandError>(&found)) return c.refuse(*error);
+    const CommandRow& row = *std::get<const CommandRow*>(found);
+    const QString syntax = *row.syntax ? QStringLiteral("%1 %2").arg(QLatin1String(row.word), QLatin1String(row.syntax))
+                                       : QLatin1String(row.word);
+    c.reply(ok(QStringLiteral("%1: %2").arg(syntax, QString::fromUtf8(row.summary))));
+}
+
+// ---- how the rows write their reply
+
+QString volumeText(const ParameterImage& image, const CommandArgs&) { return qs(level_text(image.master_volume)); }
+QString muteReply(const ParameterImage& image, const CommandArgs&) { return muteText(image); }
+QString formatText(const ParameterImage& image, const CommandArgs&) { return formatName(current_format(image)); }
+QString powerOnText(const ParameterImage& image, const CommandArgs&) { return powerOnName(image.power_on_format); }
+QString fadeText(const ParameterImage& image, const CommandArgs&) { return QString::number(image.fade_time); }
+QString fieldText(const ParameterImage& image, const CommandArgs& a) { return qs(field_display_text(image, *a.field)); }
+
+QString statusText(const ParameterImage& image, const CommandArgs&)
+{
+    const auto text = [](const auto& field) { return qs(escape_controls(cp936_field_to_utf8(field))); };
+    return QStringLiteral("online %1 %2 %3").arg(text(image.device_model), text(image.device_serial),
+                                                 text(image.firmware_version));
+}
+
+// The table. A new command of the remotes is one row here.
+const CommandRow command_rows[] = {
+    {"volume", "?|V|+V|-V",
+     "the master volume, 0.0 to 10.0 in steps of 0.1; +V and -V change it by V (kept within 0.0..10.0); "
+     "answers the volume",
+     Role::Operator, AnyRemote, true, false, volumeArgument, actVolume, volumeText},
+    {"mute", "?|on|off|toggle", "the mute button (only its own bit of the mute byte); answers on or off",
+     Role::Operator, AnyRemote, true, false, muteArgument, actMute, muteReply},
+    {"format", "?|digital|analog|nonsync|aux|mic",
+     "the input format, as the panel's format buttons choose it; refused while a test signal plays",
+     Role::Operator, AnyRemote, true, false, formatArgument, actFormat, formatText},
+    {"poweron", "?|digital|analog|nonsync|aux|mic|last", "the format the processor starts with",
+     Role::Operator, AnyRemote, true, false, powerOnArgument, actPowerOn, powerOnText},
+    {"fade", "?|0..9", "the fade time (0 to 9 as the panel's fade menu numbers it)",
+     Role::Operator, AnyRemote, true, false, fadeArgument, actFade, fadeText},
+    {"get", "FIELD", "any field by tk770ctl's name (eq[3][14], tone[1].bass_gain); answers its value",
+     Role::Operator, AnyRemote, true, false, fieldArgument, actAnswer, fieldText},
+    {"set", "FIELD VALUE", "changes any field a control sends, with the bytes that control sends; answers the value",
+     Role::Operator, AnyRemote, true, false, fieldAndValue, actSet, fieldText},
+    {"save", "", "makes the processor keep its current settings over a power cycle",
+     Role::Operator, AnyRemote, true, false, noArgument, actSave, nullptr},
+    {"status", "", "online MODEL SERIAL FIRMWARE, or offline while the processor cannot be reached",
+     Role::Operator, AnyRemote, false, false, noArgument, actStatus, statusText},
+    {"subscribe", "", "from now on, every change from any client comes as a notification line",
+     Role::Operator, TextRemote, false, false, noArgument, actSubscribe, nullptr},
+    {"unsubscribe", "", "no more notification lines",
+     Role::Operator, TextRemote, false, false, noArgument, actUnsubscribe, nullptr},
+    {"help", "[COMMAND]", "the commands offered here, or one command's syntax and meaning",
+     Role::Operator, AnyRemote, false, false, helpSubject, actHelp, nullptr},
+    {"quit", "", "answers OK and closes the connection",
+     Role::Operator, TextRemote, false, false, noArgument, actQuit, nullptr},
+    {"auth", "TOKEN", "the first line when the gateway asks for a token; a wrong token ends the connection",
+     Role::Operator, TextRemote, false, true, anyArgument, actAuth, nullptr},
+};
+
 }  // namespace
 
 QString formatName(int format)
@@ -92,7 +370,13 @@ QString powerOnName(int value)
     return formatName(value);
 }
 
-GatewayCommands::GatewayCommands(LinkOwner& link, QObject* parent) : QObject(parent), m_link(link)
+void CommandContext::answer() const
+{
+    reply(ok(row.format ? row.format(commands.link().mirror(), args) : QString()));
+}
+
+GatewayCommands::GatewayCommands(LinkOwner& link, QByteArray token, QObject* parent)
+    : QObject(parent), m_link(link), m_guard(std::move(token))
 {
     connect(&m_link, &LinkOwner::fieldChanged, this,
             [this](const FieldRef& ref, const ParameterImage& before, const ParameterImage& after, const GatewayPeer&) {
@@ -103,11 +387,34 @@ GatewayCommands::GatewayCommands(LinkOwner& link, QObject* parent) : QObject(par
     });
 }
 
-QStringList GatewayCommands::commandNames()
+std::span<const CommandRow> GatewayCommands::commandTable() { return command_rows; }
+
+std::variant<const CommandRow*, CommandError> GatewayCommands::find(const QString& word, Remote remote)
 {
-    return {QStringLiteral("volume"), QStringLiteral("mute"), QStringLiteral("format"), QStringLiteral("poweron"),
-            QStringLiteral("fade"),   QStringLiteral("get"),  QStringLiteral("set"),    QStringLiteral("save"),
-            QStringLiteral("status")};
+    for (const CommandRow& row : command_rows)
+        if ((row.remotes & remote) && word.compare(QLatin1String(row.word), Qt::CaseInsensitive) == 0) return &row;
+    return unknown_command;
+}
+
+QStringList GatewayCommands::commandNames(Remote remote) const
+{
+    QStringList words;
+    for (const CommandRow& row : command_rows)
+        if ((row.remotes & remote) && (!row.tokenOnly || m_guard.required())) words << QLatin1String(row.word);
+    return words;
+}
+
+void GatewayCommands::run(const QString& word, const QString& argument, const CommandCaller& caller,
+                          std::function<void(const CommandReply&)> done)
+{
+    const auto found = find(word, caller.remote);
+    if (const auto* error = std::get_if<CommandError>(&found)) return done({{}, *error});
+    const CommandRow& row = *std::get<const CommandRow*>(found);
+    if (caller.role < row.role) return done({{}, forbidden});
+    if (row.needsLink && !m_link.isOnline()) return done({{}, offline});
+    auto parsed = row.parse(argument.trimmed());
+    if (const auto* error = std::get_if<CommandError>(&parsed)) return done({{}, *error});
+    row.act(CommandContext{*this, row, caller, std::move(std::get<CommandArgs>(parsed)), std::move(done)});
 }
 
 void GatewayCommands::onFieldChanged(const FieldRef& ref, const ParameterImage& before, const ParameterImage& after)
@@ -156,159 +463,138 @@ QJsonObject GatewayCommands::state() const
     return out;
 }
 
-void GatewayCommands::change(const GatewayPeer& peer, std::function<std::optional<QString>(ParameterImage&)> edit,
-                             WriteUnit unit, std::function<QString(const ParameterImage&)> value,
-                             std::function<void(const CommandReply&)> done)
+void GatewayCommands::change(const CommandContext& context,
+                             std::function<std::optional<CommandError>(ParameterImage&)> edit, WriteUnit unit)
 {
-    // The edit runs when the job's turn comes, on the mirror as the requests
-    // before it left it: "volume +0.5" twice raises it by 1.0.
-    auto reply = std::make_shared<std::function<void(const CommandReply&)>>(std::move(done));
+    auto shared = std::make_shared<CommandContext>(context);
     m_link.enqueue(
-        peer,
-        [edit = std::move(edit), unit, reply](const ParameterImage& mirror) -> std::optional<LinkOp> {
+        shared->caller.peer,
+        [edit = std::move(edit), unit, shared](const ParameterImage& mirror) -> std::optional<LinkOp> {
             LinkOp op;
             op.kind = LinkOp::send_unit;
             op.image = mirror;
             op.unit = unit;
             if (const auto refusal = edit(op.image)) {
-                (*reply)(err(*refusal));
+                shared->refuse(*refusal);
                 return std::nullopt;
             }
             return op;
         },
-        [this, value = std::move(value), reply](LinkResult result, const QByteArray&) {
-            if (result == LinkResult::offline) return (*reply)(err(err_offline));
-            if (result == LinkResult::no_reply) return (*reply)(err(err_no_reply));
-            (*reply)(ok(value(m_link.mirror())));
+        [shared](LinkResult result, const QByteArray&) {
+            if (result == LinkResult::offline) return shared->refuse(offline);
+            if (result == LinkResult::no_reply) return shared->refuse(no_reply);
+            shared->answer();
         });
 }
 
-void GatewayCommands::run(const QString& command, const QString& argument, const GatewayPeer& peer,
-                          std::function<void(const CommandReply&)> done)
+void GatewayCommands::operate(const CommandContext& context, LinkOp::Kind kind)
 {
-    const QString word = command.toLower();
-    const QString arg = argument.trimmed();
-    const bool asks = arg == QLatin1String("?");
-    const bool online = m_link.isOnline();
-
-    if (word == QLatin1String("status")) {
-        if (!arg.isEmpty()) return done(err(err_bad_value));
-        if (!online) return done(ok(QStringLiteral("offline")));
-        const QJsonObject id = state().value(QStringLiteral("identity")).toObject();
-        return done(ok(QStringLiteral("online %1 %2 %3")
-                           .arg(id.value(QStringLiteral("model")).toString(), id.value(QStringLiteral("serial")).toString(),
-                                id.value(QStringLiteral("firmware")).toString())));
-    }
-    if (!commandNames().contains(word)) return done(err(err_unknown));
-    if (!online) return done(err(err_offline));
-    const ParameterImage& now = m_link.mirror();
-
-    if (word == QLatin1String("volume")) {
-        if (asks) return done(ok(qs(level_text(now.master_volume))));
-        bool relative = false;
-        const auto tenths = parseTenths(arg, relative);
-        if (!tenths || (!relative && *tenths > volume_max)) return done(err(err_bad_value));
-        return change(
-            peer,
-            [t = *tenths, relative](ParameterImage& image) -> std::optional<QString> {
-                const int v = relative ? std::clamp(image.master_volume + t, 0, volume_max) : t;
-                image.master_volume = static_cast<std::uint8_t>(v);
-                return std::nullopt;
-            },
-            write_unit(UnitKind::master_volume), [](const ParameterImage& image) { return qs(level_text(image.master_volume)); },
-            std::move(done));
-    }
-    if (word == QLatin1String("mute")) {
-        if (asks) return done(ok(muteText(now)));
-        const int choice = indexOfName(arg, {"off", "on", "toggle"});
-        if (choice < 0) return done(err(err_bad_value));
-        return change(
-            peer,
-            [choice](ParameterImage& image) -> std::optional<QString> {
-                const int bit = choice == 2 ? !(image.master_mute & 1) : choice;
-                image.master_mute = static_cast<std::uint8_t>((image.master_mute & ~1) | bit);
-                return std::nullopt;
-            },
-            write_unit(UnitKind::master_mute), muteText, std::move(done));
-    }
-    if (word == QLatin1String("format")) {
-        if (asks) return done(ok(formatName(current_format(now))));
-        const int format = formatIndex(arg);
-        if (format < 0) return done(err(err_bad_value));
-        return change(
-            peer,
-            [format](ParameterImage& image) -> std::optional<QString> {
-                // The format buttons' guard, checked when the request's turn comes.
-                if (format_locked_by_test_signal(image)) return err_test_signal;
-                choose_format(image, format);
-                return std::nullopt;
-            },
-            write_unit(UnitKind::input_selection),
-            [](const ParameterImage& image) { return formatName(current_format(image)); }, std::move(done));
-    }
-    if (word == QLatin1String("poweron")) {
-        if (asks) return done(ok(powerOnName(now.power_on_format)));
-        int value = formatIndex(arg);
-        if (value < 0 && arg.compare(QLatin1String("last"), Qt::CaseInsensitive) == 0) value = power_on_last;
-        if (value < 0) return done(err(err_bad_value));
-        return change(
-            peer,
-            [value](ParameterImage& image) -> std::optional<QString> {
-                image.power_on_format = static_cast<std::uint8_t>(value);
-                return std::nullopt;
-            },
-            write_unit(UnitKind::power_on_format),
-            [](const ParameterImage& image) { return powerOnName(image.power_on_format); }, std::move(done));
-    }
-    if (word == QLatin1String("fade")) {
-        if (asks) return done(ok(QString::number(now.fade_time)));
-        bool isNumber = arg.size() == 1 && arg[0] >= u'0' && arg[0] <= u'9';
-        const int value = isNumber ? arg.toInt() : -1;
-        if (value < 0 || value > fade_max) return done(err(err_bad_value));
-        return change(
-            peer,
-            [value](ParameterImage& image) -> std::optional<QString> {
-                image.fade_time = static_cast<std::uint8_t>(value);
-                return std::nullopt;
-            },
-            write_unit(UnitKind::fade_time), [](const ParameterImage& image) { return QString::number(image.fade_time); },
-            std::move(done));
-    }
-    if (word == QLatin1String("get")) {
-        const auto ref = fieldOf(arg);
-        if (!ref) return done(err(err_bad_value));
-        return done(ok(qs(field_display_text(now, *ref))));
-    }
-    if (word == QLatin1String("set")) {
-        const qsizetype space = arg.indexOf(u' ');
-        const QString name = space < 0 ? arg : arg.left(space);
-        const QString text = space < 0 ? QString() : arg.mid(space + 1).trimmed();
-        const auto ref = fieldOf(name);
-        if (!ref || text.isEmpty()) return done(err(err_bad_value));
-        if (ref->field->send == FieldSend::read_only || ref->field->send == FieldSend::none)
-            return done(err(err_read_only));
-        const auto parsed = parse_field_value(*ref, text.toStdString());
-        const auto* value = std::get_if<FieldValue>(&parsed);
-        const auto unit = send_unit_of(*ref);
-        if (!value || !unit) return done(err(err_bad_value));
-        return change(
-            peer,
-            [r = *ref, v = *value](ParameterImage& image) -> std::optional<QString> {
-                store_field(image, r, v);
-                return std::nullopt;
-            },
-            *unit, [r = *ref](const ParameterImage& image) { return qs(field_display_text(image, r)); }, std::move(done));
-    }
-    // save
-    if (!arg.isEmpty()) return done(err(err_bad_value));
-    auto reply = std::make_shared<std::function<void(const CommandReply&)>>(std::move(done));
+    auto shared = std::make_shared<CommandContext>(context);
     m_link.enqueue(
-        peer, [](const ParameterImage&) -> std::optional<LinkOp> { LinkOp op; op.kind = LinkOp::save; return op; },
-        [reply](LinkResult result, const QByteArray&) {
-            if (result == LinkResult::offline) return (*reply)(err(err_offline));
-            if (result == LinkResult::no_reply) return (*reply)(err(err_no_reply));
-            (*reply)(ok());
+        shared->caller.peer,
+        [kind](const ParameterImage&) -> std::optional<LinkOp> {
+            LinkOp op;
+            op.kind = kind;
+            return op;
+        },
+        [shared](LinkResult result, const QByteArray&) {
+            if (result == LinkResult::offline) return shared->refuse(offline);
+            if (result == LinkResult::no_reply) return shared->refuse(no_reply);
+            shared->answer();
         });
+}
+
+// ---- the reference
+
+namespace {
+
+// Text for a roff page: backslashes and minus signs escaped, no line that
+// roff would take for a request.
+QString roff(QString text)
+{
+    text.replace(QLatin1Char('\\'), QLatin1String("\\e"));
+    text.replace(QLatin1Char('-'), QLatin1String("\\-"));
+    if (text.startsWith(QLatin1Char('.')) || text.startsWith(QLatin1Char('\''))) text.prepend(QLatin1String("\\&"));
+    return text;
+}
+
+QString remotesText(unsigned remotes)
+{
+    if (remotes == AnyRemote) return QStringLiteral("text and web");
+    return remotes == TextRemote ? QStringLiteral("text only") : QStringLiteral("web only");
+}
+
+QString roleText(Role role) { return role == Role::Operator ? QStringLiteral("operator") : QStringLiteral("technician"); }
+
+}  // namespace
+
+QString GatewayCommands::protocolReference(const QString& form)
+{
+    const bool man = form == QLatin1String("man");
+    const auto errors = {bad_value, read_only, unknown_command, forbidden, offline, no_reply, test_signal,
+                         auth_required};
+    QStringList out;
+    const auto heading = [&](const QString& title) {
+        if (man) out << QStringLiteral("[%1]").arg(title.toUpper());
+        else out << QStringLiteral("## %1").arg(title) << QString();
+    };
+    const auto paragraph = [&](const QString& text) {
+        if (man) out << QStringLiteral(".PP") << roff(text);
+        else out << text << QString();
+    };
+    const auto item = [&](const QString& term, const QString& text) {
+        if (man) out << QStringLiteral(".TP") << QStringLiteral(".B ") + roff(term) << roff(text);
+        else out << QStringLiteral("- `%1`: %2").arg(term, text);
+    };
+
+    if (!man) {
+        out << QStringLiteral("# The gateway's text protocol and web API") << QString()
+            << QStringLiteral("<!-- Printed by `tk770-gateway --protocol-reference` from the gateway's command table; "
+                              "a test keeps this file equal to it. -->")
+            << QString();
+    }
+    heading(QStringLiteral("Text protocol"));
+    paragraph(QStringLiteral(
+        "The text listener takes one command a line (CR, LF or CR LF ends it; at most 256 bytes), the word in any "
+        "case, and answers each with exactly one line: OK, OK VALUE, or ERR REASON. Lines are answered in order. "
+        "When the gateway has a token (--token-file), the first line must be auth TOKEN; any other first line, or "
+        "a wrong token, is answered ERR auth required and the connection is closed, a wrong token after a wait "
+        "that grows with each wrong token from the same address."));
+
+    heading(QStringLiteral("Commands"));
+    for (const CommandRow& row : command_rows) {
+        const QString term = *row.syntax ? QStringLiteral("%1 %2").arg(QLatin1String(row.word), QLatin1String(row.syntax))
+                                         : QLatin1String(row.word);
+        item(term, QStringLiteral("%1 (%2; %3%4).")
+                       .arg(QString::fromUtf8(row.summary), remotesText(row.remotes), roleText(row.role),
+                            row.needsLink ? QStringLiteral("; offline while the processor is away") : QString()));
+    }
+    if (!man) out << QString();
+
+    heading(QStringLiteral("Errors"));
+    paragraph(QStringLiteral("ERR is followed by one of these reasons; the web API answers the same reason with the "
+                             "HTTP status given."));
+    for (const CommandError& error : errors)
+        item(error.reason, QStringLiteral("HTTP %1").arg(error.httpStatus));
+    if (!man) out << QString();
+
+    heading(QStringLiteral("Notifications"));
+    paragraph(QStringLiteral(
+        "After subscribe, every change of the processor's settings from any client (the panel and tk770ctl "
+        "through the binary listener included, and changes found when the processor is read again) comes as "
+        "! KEY VALUE: ! volume 7.0, ! mute on, ! format aux, ! link online or ! link offline, and ! FIELD VALUE "
+        "under tk770ctl's field names for every other field."));
+
+    heading(QStringLiteral("Web API"));
+    paragraph(QStringLiteral(
+        "POST /api/command with {\"command\": WORD, \"value\": ARGUMENT} runs the commands offered to the web "
+        "(the value as a text, or a number); POST /api/set with {\"field\": FIELD, \"value\": VALUE} is set. "
+        "Both answer {\"ok\": true, \"value\": VALUE} or {\"ok\": false, \"error\": REASON} with the reason's "
+        "status. GET /api/state gives every field, the link and the identity; the WebSocket /ws the state and "
+        "then every change. With a token every route but the page, its captions and /login needs "
+        "Authorization: Bearer TOKEN or the session cookie from POST /login {\"token\": TOKEN}."));
+    while (!out.isEmpty() && out.last().isEmpty()) out.removeLast();
+    return out.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
 }  // namespace tk770

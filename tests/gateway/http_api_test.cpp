@@ -53,8 +53,16 @@ const ApiCase api_cases[] = {
     {"POST", "/api/command", R"({"command":"get","value":"master_volume"})", 200, R"({"ok":true,"value":"67"})"},
     {"POST", "/api/command", R"({"command":"status"})", 200, R"({"ok":true,"value":"online TK770 TK7700000001 V1.00"})"},
     {"POST", "/api/command", R"({"command":"save"})", 200, R"({"ok":true})"},
-    {"POST", "/api/command", R"({"command":"subscribe"})", 400, R"({"ok":false,"error":"unknown command"})"},
-    {"POST", "/api/command", R"({"command":"quit"})", 400, R"({"ok":false,"error":"unknown command"})"},
+    // The text protocol's own commands are not offered here.
+    {"POST", "/api/command", R"({"command":"subscribe"})", 404, R"({"ok":false,"error":"unknown command"})"},
+    {"POST", "/api/command", R"({"command":"quit"})", 404, R"({"ok":false,"error":"unknown command"})"},
+    {"POST", "/api/command", R"({"command":"frobnicate","value":"3"})", 404, R"({"ok":false,"error":"unknown command"})"},
+    {"POST", "/api/command", R"({"command":"help"})", 200,
+     R"({"ok":true,"value":"volume mute format poweron fade get set save status help"})"},
+    {"POST", "/api/command", R"({"command":"help","value":"mute"})", 200,
+     R"({"ok":true,"value":"mute ?|on|off|toggle: the mute button (only its own bit of the mute byte); answers on or off"})"},
+    {"POST", "/api/command", R"({"command":"help","value":"quit"})", 404, R"({"ok":false,"error":"unknown command"})"},
+    {"POST", "/api/command", R"({"command":"save","value":"now"})", 400, R"({"ok":false,"error":"bad value"})"},
     {"POST", "/api/command", R"({"value":"5"})", 400, R"({"ok":false,"error":"command missing"})"},
     {"POST", "/api/command", R"({"command":"volume","value":true})", 400,
      R"({"ok":false,"error":"value must be a text or a number"})"},
@@ -235,7 +243,7 @@ TEST_F(HttpApi, SixteenPagesAtOnceAndNoMore)
     EXPECT_TRUE(waitUntil([&] { return next.open(url); }, 5000));
 }
 
-TEST(HttpOffline, CommandsSayOfflineWithServiceUnavailable)
+TEST(HttpOffline, CommandsSayNoReplyThenOfflineWithTheirStatuses)
 {
     GatewayPair gateway;
     if (!GatewayPair::available())
@@ -246,12 +254,15 @@ TEST(HttpOffline, CommandsSayOfflineWithServiceUnavailable)
     gateway.sim().stop();
     // The gateway learns that the processor is gone from the next exchange.
     HttpClient client("http://" + gateway.listener("http"));
+    // 504: the gateway's processor did not answer; 409: the link is down, so
+    // the command cannot be carried out now.
     const HttpReply first = client.post("/api/command", R"({"command":"volume","value":"5.0"})");
-    EXPECT_EQ(first.status, 503) << first.body.toStdString();
+    EXPECT_EQ(first.status, 504) << first.body.toStdString();
+    EXPECT_EQ(compact(first.json()), R"({"error":"no reply","ok":false})");
     EXPECT_EQ(page.waitFor("change", "link")["value"].toString(), "offline");
 
     const HttpReply reply = client.post("/api/command", R"({"command":"volume","value":"5.0"})");
-    EXPECT_EQ(reply.status, 503);
+    EXPECT_EQ(reply.status, 409);
     EXPECT_EQ(compact(reply.json()), R"({"error":"offline","ok":false})");
     EXPECT_EQ(client.get("/api/state").json()["link"].toString(), "offline");
 }

@@ -70,7 +70,19 @@ const std::vector<CommandRow>& commandRows()
         {"status", {}, "OK online TK770 TK7700000001 V1.00"},
         {"subscribe", {}, "OK"},
         {"help", {}, "OK volume mute format poweron fade get set save status subscribe unsubscribe help quit"},
+        {"help Fade", {}, "OK fade ?|0..9: the fade time (0 to 9 as the panel's fade menu numbers it)"},
+        {"help quit", {}, "OK quit: answers OK and closes the connection"},
+        {"help frobnicate", {}, "ERR unknown command"},
+        {"help fade mute", {}, "ERR bad value"},
         {"frobnicate 3", {}, "ERR unknown command"},
+        // A word close to a command is no command: nothing is saved or sent.
+        {"sav", {}, "ERR unknown command"},
+        {"saves", {}, "ERR unknown command"},
+        {"save now", {}, "ERR bad value"},
+        {"status now", {}, "ERR bad value"},
+        {"unsubscribe", {}, "OK"},
+        {"subscribe all", {}, "ERR bad value"},
+        {"auth whatever", {}, "OK"},
     };
     return rows;
 }
@@ -101,6 +113,61 @@ std::string rowName(const ::testing::TestParamInfo<std::size_t>& info)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, TextCommand, ::testing::Range<std::size_t>(0, commandRows().size()), rowName);
+
+// The table itself: one row per word, found whatever the case, and only on
+// the remotes that offer it; anything else is an unknown command, never
+// some other row.
+TEST(CommandTable, EachWordHasOneRowFoundOnlyWhereItIsOffered)
+{
+    QStringList words;
+    for (const tk770::CommandRow& row : GatewayCommands::commandTable()) {
+        const QString word = QLatin1String(row.word);
+        EXPECT_FALSE(words.contains(word)) << row.word << " has two rows: the second would never run";
+        EXPECT_EQ(word, word.toLower()) << row.word;
+        EXPECT_TRUE(row.parse && row.act) << row.word;
+        words << word;
+    }
+    struct Lookup {
+        const char* word;
+        Remote remote;
+        const char* row;  // nullptr: refused as unknown
+    };
+    const Lookup lookups[] = {
+        {"VOLUME", TextRemote, "volume"}, {"volume", WebRemote, "volume"}, {"Save", WebRemote, "save"},
+        {"subscribe", TextRemote, "subscribe"}, {"subscribe", WebRemote, nullptr}, {"quit", WebRemote, nullptr},
+        {"auth", WebRemote, nullptr}, {"help", WebRemote, "help"}, {"", TextRemote, nullptr},
+        {"save ", TextRemote, nullptr}, {"volumes", TextRemote, nullptr},
+    };
+    for (const Lookup& l : lookups) {
+        SCOPED_TRACE(std::string(l.word) + (l.remote == TextRemote ? " (text)" : " (web)"));
+        const auto found = GatewayCommands::find(QString::fromLatin1(l.word), l.remote);
+        if (l.row) {
+            ASSERT_TRUE(std::holds_alternative<const tk770::CommandRow*>(found));
+            EXPECT_STREQ(std::get<const tk770::CommandRow*>(found)->word, l.row);
+        } else {
+            ASSERT_TRUE(std::holds_alternative<CommandError>(found));
+            EXPECT_EQ(std::get<CommandError>(found).reason, "unknown command");
+            EXPECT_EQ(std::get<CommandError>(found).httpStatus, 404);
+        }
+    }
+}
+
+TEST(CommandTable, HelpListsAuthOnlyWhenATokenIsAsked)
+{
+    for (const bool token : {false, true}) {
+        GatewayOptions options = loopbackOptions();
+        if (token) options.token = "s3cret-Token";
+        InProcessGateway gw(options);
+        ASSERT_TRUE(gw.start());
+        TextClient client;
+        ASSERT_TRUE(client.connectTo(gw.textPort()));
+        if (token) ASSERT_EQ(client.ask("auth s3cret-Token"), "OK");
+        const QString help = client.ask("help");
+        EXPECT_EQ(help.endsWith(" auth"), token) << help.toStdString();
+        EXPECT_EQ(gw.gateway->commands().commandNames(WebRemote).join(' '),
+                  "volume mute format poweron fade get set save status help");
+    }
+}
 
 class TextProtocol : public ::testing::Test {
 protected:
