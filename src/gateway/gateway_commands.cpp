@@ -3,6 +3,7 @@
 #include "core/cp936.h"
 #include "core/format_choice.h"
 #include "core/readout.h"
+#include "tk770_version.h"
 
 #include <QJsonValue>
 
@@ -12,8 +13,6 @@
 namespace tk770 {
 
 namespace command_errors {
-const CommandError bad_value{QStringLiteral("bad value"), 400};
-const CommandError read_only{QStringLiteral("read-only"), 403};
 const CommandError unknown_command{QStringLiteral("unknown command"), 404};
 const CommandError forbidden{QStringLiteral("not allowed for this client"), 403};
 const CommandError offline{QStringLiteral("offline"), 409};
@@ -77,13 +76,6 @@ int formatIndex(const QString& word)
 
 QString muteText(const ParameterImage& image) { return (image.master_mute & 1) ? QStringLiteral("on") : QStringLiteral("off"); }
 
-std::optional<FieldRef> fieldOf(const QString& name)
-{
-    const auto parsed = parse_field_ref(name.toStdString());
-    if (const auto* ref = std::get_if<FieldRef>(&parsed)) return *ref;
-    return std::nullopt;
-}
-
 CommandArgs asking()
 {
     CommandArgs args;
@@ -100,87 +92,121 @@ CommandArgs numbered(int number, bool relative = false)
 }
 
 // ---- how the rows parse their argument
+//
+// Refusals use tk770ctl's words for the same faults, with the range.
 
-Parsed noArgument(const QString& argument)
+QString quoted(const QString& text) { return QLatin1Char('\'') + text + QLatin1Char('\''); }
+
+CommandError missingValue(const CommandRow& row)
 {
-    if (!argument.isEmpty()) return bad_value;
+    return {QStringLiteral("missing value for %1").arg(QLatin1String(row.word)), 400};
+}
+
+// A word of a row's choices ("on|off|toggle").
+Parsed choiceArgument(const CommandRow& row, const QString& argument, std::initializer_list<const char*> names)
+{
+    if (argument == QLatin1String("?")) return asking();
+    if (argument.isEmpty()) return missingValue(row);
+    const int choice = indexOfName(argument, names);
+    if (choice >= 0) return numbered(choice);
+    QStringList words;
+    for (const char* name : names) words << QLatin1String(name);
+    return CommandError{QStringLiteral("bad value %1 for %2: %3 or ?")
+                            .arg(quoted(argument), QLatin1String(row.word), words.join(QLatin1String(", "))),
+                        400};
+}
+
+Parsed noArgument(const CommandRow& row, const QString& argument)
+{
+    if (!argument.isEmpty()) return CommandError{QStringLiteral("%1 takes no value").arg(QLatin1String(row.word)), 400};
     return CommandArgs{};
 }
 
-Parsed anyArgument(const QString&) { return CommandArgs{}; }
+Parsed anyArgument(const CommandRow&, const QString&) { return CommandArgs{}; }
 
-Parsed volumeArgument(const QString& argument)
+Parsed volumeArgument(const CommandRow& row, const QString& argument)
 {
     if (argument == QLatin1String("?")) return asking();
+    if (argument.isEmpty()) return missingValue(row);
     bool relative = false;
     const auto tenths = parseTenths(argument, relative);
-    if (!tenths || (!relative && *tenths > volume_max)) return bad_value;
+    if (!tenths)
+        return CommandError{QStringLiteral("not a volume: %1 (0.0..10.0 in steps of 0.1, or +V/-V)").arg(quoted(argument)),
+                            400};
+    if (!relative && *tenths > volume_max)
+        return CommandError{QStringLiteral("value %1 out of range 0.0..10.0 for volume").arg(qs(level_text(*tenths))), 400};
     return numbered(*tenths, relative);
 }
 
-Parsed muteArgument(const QString& argument)
+Parsed muteArgument(const CommandRow& row, const QString& argument)
 {
-    if (argument == QLatin1String("?")) return asking();
-    const int choice = indexOfName(argument, {"off", "on", "toggle"});
-    if (choice < 0) return bad_value;
-    return numbered(choice);
+    return choiceArgument(row, argument, {"off", "on", "toggle"});
 }
 
-Parsed formatArgument(const QString& argument)
+Parsed formatArgument(const CommandRow& row, const QString& argument)
 {
-    if (argument == QLatin1String("?")) return asking();
-    const int format = formatIndex(argument);
-    if (format < 0) return bad_value;
-    return numbered(format);
+    return choiceArgument(row, argument, {"digital", "analog", "nonsync", "aux", "mic"});
 }
 
-Parsed powerOnArgument(const QString& argument)
+Parsed powerOnArgument(const CommandRow& row, const QString& argument)
 {
-    if (argument == QLatin1String("?")) return asking();
-    int value = formatIndex(argument);
-    if (value < 0 && argument.compare(QLatin1String("last"), Qt::CaseInsensitive) == 0) value = power_on_last;
-    if (value < 0) return bad_value;
-    return numbered(value);
+    return choiceArgument(row, argument, {"digital", "analog", "nonsync", "aux", "mic", "last"});
 }
 
-Parsed fadeArgument(const QString& argument)
+Parsed fadeArgument(const CommandRow& row, const QString& argument)
 {
     if (argument == QLatin1String("?")) return asking();
-    const bool digit = argument.size() == 1 && argument[0] >= u'0' && argument[0] <= u'9';
-    if (!digit || argument.toInt() > fade_max) return bad_value;
+    if (argument.isEmpty()) return missingValue(row);
+    bool number = argument.size() <= 3;
+    for (const QChar c : argument) number = number && c >= u'0' && c <= u'9';
+    if (!number) return CommandError{QStringLiteral("not a decimal integer: %1").arg(quoted(argument)), 400};
+    if (argument.toInt() > fade_max)
+        return CommandError{QStringLiteral("value %1 out of range 0..%2 for fade").arg(argument.toInt()).arg(fade_max), 400};
     return numbered(argument.toInt());
 }
 
-Parsed fieldArgument(const QString& argument)
+// A field reference, or tk770ctl's reason why it is none.
+std::variant<FieldRef, CommandError> fieldNamed(const QString& name)
 {
+    const auto parsed = parse_field_ref(name.toStdString());
+    if (const auto* ref = std::get_if<FieldRef>(&parsed)) return *ref;
+    return CommandError{qs(std::get<std::string>(parsed)), 400};
+}
+
+Parsed fieldArgument(const CommandRow& row, const QString& argument)
+{
+    if (argument.isEmpty()) return CommandError{QStringLiteral("missing field for %1").arg(QLatin1String(row.word)), 400};
+    auto ref = fieldNamed(argument);
+    if (const auto* error = std::get_if<CommandError>(&ref)) return *error;
     CommandArgs args;
-    args.field = fieldOf(argument);
-    if (!args.field) return bad_value;
+    args.field = std::get<FieldRef>(ref);
     return args;
 }
 
-Parsed fieldAndValue(const QString& argument)
+Parsed fieldAndValue(const CommandRow& row, const QString& argument)
 {
     const qsizetype space = argument.indexOf(u' ');
     const QString name = space < 0 ? argument : argument.left(space);
     const QString text = space < 0 ? QString() : argument.mid(space + 1).trimmed();
-    CommandArgs args;
-    args.field = fieldOf(name);
-    if (!args.field || text.isEmpty()) return bad_value;
-    if (args.field->field->send == FieldSend::read_only || args.field->field->send == FieldSend::none) return read_only;
-    const auto parsed = parse_field_value(*args.field, text.toStdString());
-    const auto* value = std::get_if<FieldValue>(&parsed);
-    if (!value || !send_unit_of(*args.field)) return bad_value;
-    args.value = *value;
+    auto parsed = fieldArgument(row, name);
+    if (std::holds_alternative<CommandError>(parsed)) return parsed;
+    CommandArgs args = std::get<CommandArgs>(parsed);
+    const Field& field = *args.field->field;
+    const bool settable = field.send != FieldSend::read_only && field.send != FieldSend::none;
+    if (settable && text.isEmpty()) return missingValue(row);
+    const auto value = parse_field_value(*args.field, text.toStdString());
+    if (const auto* error = std::get_if<std::string>(&value)) return CommandError{qs(*error), settable ? 400 : 403};
+    if (!send_unit_of(*args.field)) return CommandError{qs(args.field->name() + " cannot be set"), 403};
+    args.value = std::get<FieldValue>(value);
     return args;
 }
 
-Parsed helpSubject(const QString& argument)
+Parsed helpSubject(const CommandRow&, const QString& argument)
 {
     CommandArgs args;
     args.word = argument.toLower();
     for (const QChar c : argument)
-        if (c.isSpace()) return bad_value;
+        if (c.isSpace()) return CommandError{QStringLiteral("help takes one command"), 400};
     return args;
 }
 
@@ -321,6 +347,16 @@ QString statusText(const ParameterImage& image, const CommandArgs&)
                                                  text(image.firmware_version));
 }
 
+// Raised when a command changes meaning, not when one is added.
+constexpr int protocol_version = 1;
+
+QString versionText(const ParameterImage&, const CommandArgs&)
+{
+    return QStringLiteral("tk770-gateway %1 protocol %2").arg(QLatin1String(project_version)).arg(protocol_version);
+}
+
+QString pongText(const ParameterImage&, const CommandArgs&) { return QStringLiteral("pong"); }
+
 // The table. A new command of the remotes is one row here.
 const CommandRow command_rows[] = {
     {"volume", "?|V|+V|-V",
@@ -344,6 +380,10 @@ const CommandRow command_rows[] = {
      Role::Operator, AnyRemote, true, false, noArgument, actSave, nullptr},
     {"status", "", "online MODEL SERIAL FIRMWARE, or offline while the processor cannot be reached",
      Role::Operator, AnyRemote, false, false, noArgument, actStatus, statusText},
+    {"version", "", "tk770-gateway VERSION protocol N: the program's version and the protocol's",
+     Role::Operator, AnyRemote, false, false, noArgument, actAnswer, versionText},
+    {"ping", "", "answers pong at once, whatever the processor's state",
+     Role::Operator, AnyRemote, false, false, noArgument, actAnswer, pongText},
     {"subscribe", "", "from now on, every change from any client comes as a notification line",
      Role::Operator, TextRemote, false, false, noArgument, actSubscribe, nullptr},
     {"unsubscribe", "", "no more notification lines",
@@ -412,7 +452,7 @@ void GatewayCommands::run(const QString& word, const QString& argument, const Co
     const CommandRow& row = *std::get<const CommandRow*>(found);
     if (caller.role < row.role) return done({{}, forbidden});
     if (row.needsLink && !m_link.isOnline()) return done({{}, offline});
-    auto parsed = row.parse(argument.trimmed());
+    auto parsed = row.parse(row, argument.trimmed());
     if (const auto* error = std::get_if<CommandError>(&parsed)) return done({{}, *error});
     row.act(CommandContext{*this, row, caller, std::move(std::get<CommandArgs>(parsed)), std::move(done)});
 }
@@ -531,8 +571,20 @@ QString roleText(Role role) { return role == Role::Operator ? QStringLiteral("op
 QString GatewayCommands::protocolReference(const QString& form)
 {
     const bool man = form == QLatin1String("man");
-    const auto errors = {bad_value, read_only, unknown_command, forbidden, offline, no_reply, test_signal,
-                         auth_required};
+    const auto errors = {unknown_command, forbidden, offline, no_reply, test_signal, auth_required};
+    // The refusals that name what was wrong, as tk770ctl names it.
+    const std::pair<const char*, int> patterns[] = {
+        {"missing value for COMMAND", 400},
+        {"COMMAND takes no value", 400},
+        {"bad value 'TEXT' for COMMAND: CHOICES or ?", 400},
+        {"not a volume: 'TEXT' (0.0..10.0 in steps of 0.1, or +V/-V)", 400},
+        {"value V out of range MIN..MAX for NAME", 400},
+        {"not a decimal integer: 'TEXT'", 400},
+        {"missing field for COMMAND", 400},
+        {"unknown field 'NAME', index N out of range 0..MAX in 'TEXT' and tk770ctl's other field name errors", 400},
+        {"FIELD is read-only", 403},
+        {"FIELD is not sent by any control and cannot be set", 403},
+    };
     QStringList out;
     const auto heading = [&](const QString& title) {
         if (man) out << QStringLiteral("[%1]").arg(title.toUpper());
@@ -574,6 +626,7 @@ QString GatewayCommands::protocolReference(const QString& form)
     heading(QStringLiteral("Errors"));
     paragraph(QStringLiteral("ERR is followed by one of these reasons; the web API answers the same reason with the "
                              "HTTP status given."));
+    for (const auto& [reason, status] : patterns) item(QString::fromUtf8(reason), QStringLiteral("HTTP %1").arg(status));
     for (const CommandError& error : errors)
         item(error.reason, QStringLiteral("HTTP %1").arg(error.httpStatus));
     if (!man) out << QString();

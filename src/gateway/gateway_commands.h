@@ -96,7 +96,8 @@ struct CommandContext {
     void refuse(const CommandError& error) const { reply(CommandReply{{}, error}); }
 };
 
-using CommandParse = std::variant<CommandArgs, CommandError> (*)(const QString& argument);
+// A row's parser gets its own row, so its refusals can name the command.
+using CommandParse = std::variant<CommandArgs, CommandError> (*)(const CommandRow& row, const QString& argument);
 
 struct CommandRow {
     const char* word;
@@ -166,8 +167,6 @@ private:
 
 // The refusals that have no varying part, as the reference lists them.
 namespace command_errors {
-extern const CommandError bad_value;
-extern const CommandError read_only;
 extern const CommandError unknown_command;
 extern const CommandError forbidden;
 extern const CommandError offline;

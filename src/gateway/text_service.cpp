@@ -3,9 +3,13 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <utility>
+
 namespace tk770 {
 
 namespace {
+
+constexpr qsizetype heldLimit = 16 * 1024;
 
 std::span<const std::uint8_t> bytesOf(const QByteArray& bytes)
 {
@@ -76,11 +80,12 @@ TextService::ClientState& TextService::stateOf(const ClientRef& client)
     return *m_clients.insert(key, state);
 }
 
-void TextService::answer(const ClientRef& client, const QString& line)
+void TextService::answer(const ClientRef& client, const QString& line, const QByteArray& after)
 {
     if (!client || !client->isConnected()) return;
     if (m_trace) m_trace(QStringLiteral("text %1 > %2").arg(client->peerText(), line));
-    client->reply(bytesOf((line + QStringLiteral("\r\n")).toUtf8()));
+    // One write, so nothing the next command says can come in between.
+    client->reply(bytesOf((line + QStringLiteral("\r\n")).toUtf8() + after));
 }
 
 void TextService::hangUp(const ClientRef& client, const QString& lastLine)
@@ -116,6 +121,8 @@ void TextService::processLine(const ClientRef& client, const TextLine& line)
         return answer(client, QStringLiteral("ERR line too long"));
     }
     const QString text = QString::fromUtf8(line.text).trimmed();
+    // A line of blanks is no command, and gets no reply.
+    if (text.isEmpty()) return client->reply({});
     qsizetype space = 0;
     while (space < text.size() && !text[space].isSpace()) ++space;
     const QString command = text.left(space).toLower();
@@ -127,10 +134,14 @@ void TextService::processLine(const ClientRef& client, const TextLine& line)
     Session session(state);
     const CommandCaller caller{GatewayPeer{client->peerAddress().toString(), QStringLiteral("text")}, TextRemote,
                                Role::Operator, &session};
+    state.running = true;
     m_commands.run(command, argument, caller, [this, client](const CommandReply& reply) {
-        const auto it = m_clients.constFind(client.data());
-        if (it != m_clients.constEnd() && it->ending) return hangUp(client, replyLine(reply));
-        answer(client, replyLine(reply));
+        const auto it = m_clients.find(client.data());
+        if (it == m_clients.end()) return;
+        it->running = false;
+        const QByteArray held = std::exchange(it->held, {});
+        if (it->ending) return hangUp(client, replyLine(reply));
+        answer(client, replyLine(reply), held);
     });
 }
 
@@ -138,10 +149,16 @@ void TextService::notify(const QString& key, const QString& value)
 {
     const QByteArray line = QStringLiteral("! %1 %2\r\n").arg(key, value).toUtf8();
     // Pushing may cut off a subscriber that does not read, which changes
-    // the table: walk a copy.
-    const auto clients = m_clients.values();
-    for (const ClientState& state : clients)
-        if (state.subscribed && state.client && state.client->isConnected()) state.client->push(bytesOf(line));
+    // the table: push once the walk is over.
+    QList<ClientRef> now;
+    for (ClientState& state : m_clients) {
+        if (!state.subscribed || !state.client || !state.client->isConnected()) continue;
+        // Held no more than the shell lets a client leave unread.
+        if (state.running && state.held.size() < heldLimit) state.held += line;
+        else now << state.client;
+    }
+    for (const ClientRef& client : std::as_const(now))
+        if (client && client->isConnected()) client->push(bytesOf(line));
 }
 
 }  // namespace tk770

@@ -35,6 +35,10 @@ private:
         bool authenticated = false;
         bool subscribed = false;
         bool ending = false;  // quit: the reply is the last line
+        // While its command runs, the notifications it causes wait here, so
+        // a client reads its reply before them.
+        bool running = false;
+        QByteArray held;
     };
     class Session;
 
@@ -42,7 +46,7 @@ private:
     // A line listener hands over no frames.
     void processRequest(const ClientRef& client, Framing, std::span<const std::uint8_t>) override { client->reply({}); }
     void authenticate(const ClientRef& client, const QString& command, const QString& argument);
-    void answer(const ClientRef& client, const QString& line);
+    void answer(const ClientRef& client, const QString& line, const QByteArray& after = {});
     void hangUp(const ClientRef& client, const QString& lastLine);
     void notify(const QString& key, const QString& value);
     ClientState& stateOf(const ClientRef& client);
