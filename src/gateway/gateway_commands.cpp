@@ -67,13 +67,6 @@ int indexOfName(const QString& word, std::initializer_list<const char*> names)
     return -1;
 }
 
-int formatIndex(const QString& word)
-{
-    for (int i = 0; i < format_count; ++i)
-        if (word.compare(QLatin1String(format_names[static_cast<std::size_t>(i)]), Qt::CaseInsensitive) == 0) return i;
-    return -1;
-}
-
 QString muteText(const ParameterImage& image) { return (image.master_mute & 1) ? QStringLiteral("on") : QStringLiteral("off"); }
 
 CommandArgs asking()
@@ -369,9 +362,9 @@ const CommandRow command_rows[] = {
      "the input format, as the panel's format buttons choose it; refused while a test signal plays",
      Role::Operator, AnyRemote, true, false, formatArgument, actFormat, formatText},
     {"poweron", "?|digital|analog|nonsync|aux|mic|last", "the format the processor starts with",
-     Role::Operator, AnyRemote, true, false, powerOnArgument, actPowerOn, powerOnText},
+     Role::Operator, AnyRemote, true, false, powerOnArgument, actPowerOn, powerOnText, "power_on_format"},
     {"fade", "?|0..9", "the fade time (0 to 9 as the panel's fade menu numbers it)",
-     Role::Operator, AnyRemote, true, false, fadeArgument, actFade, fadeText},
+     Role::Operator, AnyRemote, true, false, fadeArgument, actFade, fadeText, "fade_time"},
     {"get", "FIELD", "any field by tk770ctl's name (eq[3][14], tone[1].bass_gain); answers its value",
      Role::Operator, AnyRemote, true, false, fieldArgument, actAnswer, fieldText},
     {"set", "FIELD VALUE", "changes any field a control sends, with the bytes that control sends; answers the value",
@@ -423,8 +416,14 @@ GatewayCommands::GatewayCommands(LinkOwner& link, QByteArray token, QObject* par
                 onFieldChanged(ref, before, after);
             });
     connect(&m_link, &LinkOwner::onlineChanged, this, [this](bool online) {
-        emit changed(QStringLiteral("link"), online ? QStringLiteral("online") : QStringLiteral("offline"));
+        tell(QStringLiteral("link"), online ? QStringLiteral("online") : QStringLiteral("offline"));
     });
+}
+
+void GatewayCommands::tell(const QString& key, const QString& value)
+{
+    emit changed(key, value);
+    emit notified(key, value);
 }
 
 std::span<const CommandRow> GatewayCommands::commandTable() { return command_rows; }
@@ -461,13 +460,13 @@ void GatewayCommands::onFieldChanged(const FieldRef& ref, const ParameterImage& 
 {
     const std::string_view name = ref.field->name;
     if (name == "master_volume") {
-        emit changed(QStringLiteral("volume"), qs(level_text(after.master_volume)));
+        tell(QStringLiteral("volume"), qs(level_text(after.master_volume)));
         return;
     }
     if (name == "master_mute") {
-        if ((before.master_mute ^ after.master_mute) & 1) emit changed(QStringLiteral("mute"), muteText(after));
+        if ((before.master_mute ^ after.master_mute) & 1) tell(QStringLiteral("mute"), muteText(after));
         if ((before.master_mute ^ after.master_mute) & ~1)
-            emit changed(qs(ref.name()), QString::number(after.master_mute));
+            tell(qs(ref.name()), QString::number(after.master_mute));
         return;
     }
     const bool formatField = name == "input_format" || name == "eight_channel_digital";
@@ -477,11 +476,15 @@ void GatewayCommands::onFieldChanged(const FieldRef& ref, const ParameterImage& 
         // One change of both bytes is one format change, told once.
         const bool toldByInputFormat = name == "eight_channel_digital" && before.input_format != after.input_format;
         if (was != now) {
-            if (!toldByInputFormat) emit changed(QStringLiteral("format"), formatName(now));
+            if (!toldByInputFormat) tell(QStringLiteral("format"), formatName(now));
             return;
         }
     }
-    emit changed(qs(ref.name()), qs(field_display_text(after, ref)));
+    const QString field = qs(ref.name());
+    emit changed(field, qs(field_display_text(after, ref)));
+    for (const CommandRow& row : command_rows)
+        if (row.tells && field == QLatin1String(row.tells)) return emit notified(QLatin1String(row.word), row.format(after, {}));
+    emit notified(field, qs(field_display_text(after, ref)));
 }
 
 QJsonObject GatewayCommands::state() const
@@ -635,8 +638,9 @@ QString GatewayCommands::protocolReference(const QString& form)
     paragraph(QStringLiteral(
         "After subscribe, every change of the processor's settings from any client (the panel and tk770ctl "
         "through the binary listener included, and changes found when the processor is read again) comes as "
-        "! KEY VALUE: ! volume 7.0, ! mute on, ! format aux, ! link online or ! link offline, and ! FIELD VALUE "
-        "under tk770ctl's field names for every other field."));
+        "! KEY VALUE, under the name and with the reply of the command that sets it where there is one "
+        "(! volume 7.0, ! mute on, ! format aux, ! fade 3, ! poweron analog), ! link online or ! link offline, "
+        "and ! FIELD VALUE under tk770ctl's field names for every other field."));
 
     heading(QStringLiteral("Web API"));
     paragraph(QStringLiteral(

@@ -112,6 +112,9 @@ struct CommandRow {
     // The OK text from the mirror (after the change, for the changing rows);
     // null for the rows that answer otherwise.
     QString (*format)(const ParameterImage& image, const CommandArgs& args);
+    // The field whose changes the text notifications tell under this
+    // command's word and reply ("! fade 3" for fade_time), or null.
+    const char* tells = nullptr;
 };
 
 class GatewayCommands : public QObject {
@@ -157,8 +160,14 @@ signals:
     // ("volume","7.0"), ("mute","on"), ("format","aux"), ("link","offline"),
     // (FIELD, VALUE).
     void changed(const QString& key, const QString& value);
+    // The same changes as the text notifications name them: a field that a
+    // command's row tells under its word and reply ("fade", "3"), every
+    // other one as changed() says it.
+    void notified(const QString& key, const QString& value);
 
 private:
+    // Emits both signals for a change that has one name.
+    void tell(const QString& key, const QString& value);
     void onFieldChanged(const FieldRef& ref, const ParameterImage& before, const ParameterImage& after);
 
     LinkOwner& m_link;

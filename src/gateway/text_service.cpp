@@ -51,7 +51,7 @@ TextService::TextService(GatewayCommands& commands, int idleMs, std::function<vo
     ProcessorResponder& responder = *this;
     m_server = std::make_unique<ProcessorServer>(responder, limits);
     m_server->setTextLines(text_line_limit);
-    connect(&m_commands, &GatewayCommands::changed, this, &TextService::notify);
+    connect(&m_commands, &GatewayCommands::notified, this, &TextService::notify);
 }
 
 TextService::~TextService()

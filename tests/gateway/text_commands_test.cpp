@@ -240,7 +240,7 @@ TEST_F(TextProtocol, OwnReplyComesBeforeTheNotificationsItCauses)
         ASSERT_GE(told, 0) << value.toStdString();
         EXPECT_LT(reply, told) << value.toStdString();
     }
-    EXPECT_EQ(lines.filter(QStringLiteral("! fade_time")).size(), 20) << lines.join('|').toStdString();
+    EXPECT_EQ(lines.filter(QStringLiteral("! fade ")).size(), 20) << lines.join('|').toStdString();
 }
 
 TEST_F(TextProtocol, OverLongLineIsRefusedOnceAndTheConnectionStays)
@@ -310,6 +310,13 @@ TEST_F(TextProtocol, SubscribersHearEveryChangeFromAnyClient)
     EXPECT_EQ(listener.line(), "! format analog") << "both bytes changed, one notification";
     EXPECT_EQ(client.ask("set eq[3][14] -30"), "OK -30");
     EXPECT_EQ(listener.line(), "! eq[3][14] -30");
+    // Fields a command sets are told under its word and with its reply.
+    EXPECT_EQ(client.ask("fade 2"), "OK 2");
+    EXPECT_EQ(listener.line(), "! fade 2");
+    EXPECT_EQ(client.ask("poweron analog"), "OK analog");
+    EXPECT_EQ(listener.line(), "! poweron analog");
+    EXPECT_EQ(client.ask("set power_on_format 4"), "OK 4");
+    EXPECT_EQ(listener.line(), "! poweron mic") << "whichever command made the change";
     EXPECT_EQ(client.ask("volume 5.5"), "OK 5.5");
     EXPECT_EQ(listener.line(300), "<none>") << "no change, no notification";
     EXPECT_FALSE(client.hasLine()) << "the client that did not subscribe hears only its replies";
