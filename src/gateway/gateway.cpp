@@ -1,5 +1,7 @@
 #include "gateway/gateway.h"
 
+#include "core/file_output.h"
+
 #include <QDateTime>
 
 #include <cstdio>
@@ -34,6 +36,13 @@ bool Gateway::start(QString& error)
         if (!m_connector) return false;
     }
     if (!m_options.auditFile.isEmpty()) {
+        // The options were checked already; this is for a gateway made
+        // without them, which must not block in open() either.
+        const std::string problem = output_target_problem(QFile::encodeName(m_options.auditFile).toStdString());
+        if (!problem.empty()) {
+            error = QStringLiteral("cannot use the audit file %1: %2").arg(m_options.auditFile, QString::fromStdString(problem));
+            return false;
+        }
         m_audit.setFileName(m_options.auditFile);
         if (!m_audit.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
             error = QStringLiteral("cannot open the audit file %1: %2").arg(m_options.auditFile, m_audit.errorString());
@@ -47,7 +56,7 @@ bool Gateway::start(QString& error)
     timing.ownThread = m_ownLinkThread;
     timing.probeMs = m_options.probeMs;
     m_link = std::make_unique<LinkOwner>(std::move(m_connector), timing);
-    m_commands = std::make_unique<GatewayCommands>(*m_link);
+    m_commands = std::make_unique<GatewayCommands>(*m_link, m_options.token);
     connect(m_link.get(), &LinkOwner::trace, this, &Gateway::trace);
     connect(m_link.get(), &LinkOwner::fieldChanged, this, &Gateway::audit);
     connect(m_link.get(), &LinkOwner::onlineChanged, this, [this](bool online) {
@@ -66,7 +75,7 @@ bool Gateway::start(QString& error)
         if (!m_binary->server().listenTcp(m_options.binary.host, m_options.binary.port, error)) return false;
     }
     if (m_options.text.on) {
-        m_text = std::make_unique<TextService>(*m_commands, m_options.token, m_options.textIdleMs, tracer);
+        m_text = std::make_unique<TextService>(*m_commands, m_options.textIdleMs, tracer);
         if (!m_text->server().listenTcp(m_options.text.host, m_options.text.port, error)) return false;
     }
     // The web remote's listener (options().http) is opened by its own code

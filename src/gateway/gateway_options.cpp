@@ -1,9 +1,12 @@
 #include "gateway/gateway_options.h"
 
+#include "core/file_output.h"
 #include "link/processor_server.h"
 
 #include <QCommandLineParser>
 #include <QFile>
+
+#include <filesystem>
 
 namespace tk770 {
 
@@ -31,6 +34,8 @@ bool parseListener(const QCommandLineParser& parser, const QString& name, Listen
     into.on = true;
     return true;
 }
+
+std::filesystem::path pathOf(const QString& name) { return QFile::encodeName(name).toStdString(); }
 
 bool positiveMs(const QCommandLineParser& parser, const QString& name, int& into, QString& error)
 {
@@ -128,6 +133,14 @@ std::optional<GatewayOptions> parseGatewayArguments(const QStringList& arguments
         error = QStringLiteral("--audit wants a file");
         return std::nullopt;
     }
+    // Looked at before anything opens it: opening a FIFO would block the
+    // gateway before it says a word.
+    if (!options.auditFile.isEmpty()) {
+        if (const auto problem = output_target_problem(pathOf(options.auditFile)); !problem.empty()) {
+            error = QStringLiteral("cannot use the audit file %1: %2").arg(options.auditFile, QString::fromStdString(problem));
+            return std::nullopt;
+        }
+    }
 
     for (const QString& cidr : parser.values(QStringLiteral("allow"))) {
         const auto subnet = QHostAddress::parseSubnet(cidr);
@@ -140,6 +153,18 @@ std::optional<GatewayOptions> parseGatewayArguments(const QStringList& arguments
 
     if (parser.isSet(QStringLiteral("token-file"))) {
         options.tokenFile = parser.value(QStringLiteral("token-file"));
+        const std::filesystem::path path = pathOf(options.tokenFile);
+        if (const auto problem = input_file_problem(path); !problem.empty()) {
+            error = QStringLiteral("cannot read the token file %1: %2").arg(options.tokenFile, QString::fromStdString(problem));
+            return std::nullopt;
+        }
+        std::error_code ec;
+        const auto perms = std::filesystem::status(path, ec).permissions();
+        if (!ec && (perms & (std::filesystem::perms::group_read | std::filesystem::perms::others_read))
+                       != std::filesystem::perms::none)
+            options.warnings << QStringLiteral("the token file %1 can be read by other users; make it private "
+                                               "(chmod 600)")
+                                    .arg(options.tokenFile);
         QFile file(options.tokenFile);
         if (!file.open(QIODevice::ReadOnly)) {
             error = QStringLiteral("cannot read the token file %1: %2").arg(options.tokenFile, file.errorString());

@@ -36,6 +36,9 @@ struct GatewayOptions {
     QList<QPair<QHostAddress, int>> allow;
     QString auditFile;
     bool verbose = false;
+    // What the program says on stderr before it starts (a token file others
+    // may read); nothing here stops it.
+    QStringList warnings;
     // Not in --help: the tests shorten them.
     int textIdleMs = default_text_idle_ms;
     int retryMs = 2000;     // first retry after the processor went away

@@ -28,7 +28,6 @@ using Status = QHttpServerResponder::StatusCode;
 constexpr int maxSessions = 64;
 constexpr int idleHttpMs = 60'000;
 constexpr int tickMs = 10'000;
-constexpr int wrongTokenDelayMs = 300;
 // What a refused request may still send before its connection is closed,
 // read and dropped so the client sees the refusal instead of a reset.
 constexpr qint64 maxDrainBytes = 64 * 1024;
@@ -50,16 +49,17 @@ void writeError(QHttpServerResponder& responder, Status status, const QString& r
     writeJson(responder, status, QJsonObject{{"ok", false}, {"error", reason}});
 }
 
-// The command layer's refusals as HTTP statuses.
-Status statusOf(const QString& error)
+// Writes a refusal once `wait` has passed (a wrong token's back-off), if the
+// client is still there to read it.
+template <typename Write>
+void writeLater(QObject* context, QTcpSocket* socket, QHttpServerResponder&& responder,
+                std::chrono::milliseconds wait, Write write)
 {
-    if (error == QLatin1String("read-only"))
-        return Status::Forbidden;
-    if (error == QLatin1String("offline") || error == QLatin1String("no reply"))
-        return Status::ServiceUnavailable;
-    if (error == QLatin1String("test signal active"))
-        return Status::Conflict;
-    return Status::BadRequest;
+    auto later = std::make_shared<QHttpServerResponder>(std::move(responder));
+    QTimer::singleShot(wait, context, [alive = QPointer<QTcpSocket>(socket), later, write] {
+        if (alive && alive->state() == QAbstractSocket::ConnectedState)
+            write(*later);
+    });
 }
 
 QByteArray reasonPhrase(Status status)
@@ -454,12 +454,20 @@ bool HttpRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
     const bool isCommand = path == QLatin1String("/api/command");
     if (!isState && !isSet && !isCommand)
         return false;
-    if (!authorized(request.value("authorization"), request.value("cookie"))) {
-        responder.write(errorJson("auth required"),
-                        {{"Content-Type", "application/json"}, {"WWW-Authenticate", "Bearer"}},
-                        Status::Unauthorized);
+    const QByteArray authorization = request.value("authorization");
+    const bool bearer = authorization.startsWith("Bearer ");
+    if (!authorized(authorization, request.value("cookie"))) {
+        // A wrong bearer token waits, as a wrong token does on every remote.
+        const auto wait = bearer ? m_commands.tokenGuard().record(request.remoteAddress(), false).wait
+                                 : std::chrono::milliseconds(0);
+        writeLater(this, socket, std::move(responder), wait, [](QHttpServerResponder& r) {
+            r.write(errorJson("auth required"), {{"Content-Type", "application/json"}, {"WWW-Authenticate", "Bearer"}},
+                    Status::Unauthorized);
+        });
         return true;
     }
+    if (bearer)
+        m_commands.tokenGuard().record(request.remoteAddress(), true);
     if (isState) {
         if (method != Method::Get)
             return wrongMethod(Method::Get);
@@ -529,14 +537,12 @@ void HttpRemote::login(const QHttpServerRequest& request, QTcpSocket* socket)
         return writeError(responder, Status::BadRequest, "token missing");
     if (m_token.isEmpty())
         return writeJson(responder, Status::Ok, QJsonObject{{"ok", true}});
-    if (!tokenMatches(body.value("token").toString().toUtf8(), m_token)) {
+    const auto verdict =
+        m_commands.tokenGuard().record(request.remoteAddress(), tokenMatches(body.value("token").toString().toUtf8(), m_token));
+    if (!verdict.accepted) {
         // A wrong token is answered late, which makes guessing slow.
-        auto later = std::make_shared<QHttpServerResponder>(std::move(responder));
-        QTimer::singleShot(wrongTokenDelayMs, this, [alive = QPointer<QTcpSocket>(socket), later] {
-            if (alive && alive->state() == QAbstractSocket::ConnectedState)
-                writeError(*later, Status::Unauthorized, "wrong token");
-        });
-        return;
+        return writeLater(this, socket, std::move(responder), verdict.wait,
+                          [](QHttpServerResponder& r) { writeError(r, Status::Unauthorized, "wrong token"); });
     }
     // The cookie carries a random session id, never the token itself.
     const QByteArray cookie =
@@ -572,8 +578,6 @@ void HttpRemote::runCommand(const QHttpServerRequest& request, QTcpSocket* socke
         if (!body.value("command").isString())
             return writeError(*responder, Status::BadRequest, "command missing");
         command = body.value("command").toString().toLower();
-        if (!GatewayCommands::commandNames().contains(command))
-            return writeError(*responder, Status::BadRequest, "unknown command");
         if (body.contains("value") && !textOf(body.value("value"), &argument))
             return writeError(*responder, Status::BadRequest, "value must be a text or a number");
     }
@@ -584,19 +588,17 @@ void HttpRemote::runCommand(const QHttpServerRequest& request, QTcpSocket* socke
     }
     // The client may leave before the processor answers; its reply is dropped.
     QPointer<QTcpSocket> alive(socket);
-    m_commands.run(command, argument, GatewayPeer{peerAddress(request.remoteAddress()), "http"},
-                   [alive, responder](const CommandReply& reply) {
-                       if (!alive || alive->state() != QAbstractSocket::ConnectedState)
-                           return;
-                       if (reply.ok) {
-                           QJsonObject body{{"ok", true}};
-                           if (!reply.text.isEmpty())
-                               body.insert("value", reply.text);
-                           writeJson(*responder, Status::Ok, body);
-                       } else {
-                           writeError(*responder, statusOf(reply.text), reply.text);
-                       }
-                   });
+    const CommandCaller caller{GatewayPeer{peerAddress(request.remoteAddress()), "http"}, WebRemote};
+    m_commands.run(command, argument, caller, [alive, responder](const CommandReply& reply) {
+        if (!alive || alive->state() != QAbstractSocket::ConnectedState)
+            return;
+        if (reply.error)
+            return writeError(*responder, Status(reply.error->httpStatus), reply.error->reason);
+        QJsonObject body{{"ok", true}};
+        if (!reply.text.isEmpty())
+            body.insert("value", reply.text);
+        writeJson(*responder, Status::Ok, body);
+    });
 }
 
 void HttpRemote::acceptWebSockets()

@@ -26,6 +26,17 @@ int main(int argc, char** argv)
         std::puts(qPrintable(tk770::gatewayUsage()));
         return 0;
     }
+    // Not in --help: the manual page's build and docs/gateway-protocol.md
+    // take the protocol reference from here.
+    if (arguments.value(1) == QLatin1String("--protocol-reference")) {
+        const QString form = arguments.value(2, QStringLiteral("markdown"));
+        if (arguments.size() > 3 || (form != QLatin1String("markdown") && form != QLatin1String("man"))) {
+            std::fprintf(stderr, "tk770-gateway: --protocol-reference wants markdown or man\n");
+            return 2;
+        }
+        std::fputs(tk770::GatewayCommands::protocolReference(form).toUtf8().constData(), stdout);
+        return 0;
+    }
     if (arguments.contains(QStringLiteral("--version"))) {
         std::printf("tk770-gateway %s\n", tk770::project_version);
         return 0;
@@ -37,6 +48,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tk770-gateway: %s\ntry 'tk770-gateway --help'\n", qPrintable(error));
         return 2;
     }
+    for (const QString& warning : options->warnings)
+        std::fprintf(stderr, "tk770-gateway: warning: %s\n", qPrintable(warning));
     if (!tk770::quitOnTerminationSignals(&app)) {
         std::perror("tk770-gateway: signal handlers");
         return 1;

@@ -1,10 +1,15 @@
 #include "gateway/text_service.h"
 
-#include "gateway/gateway_options.h"
+#include <QPointer>
+#include <QTimer>
+
+#include <utility>
 
 namespace tk770 {
 
 namespace {
+
+constexpr qsizetype heldLimit = 16 * 1024;
 
 std::span<const std::uint8_t> bytesOf(const QByteArray& bytes)
 {
@@ -13,15 +18,26 @@ std::span<const std::uint8_t> bytesOf(const QByteArray& bytes)
 
 QString replyLine(const CommandReply& reply)
 {
-    if (reply.ok) return reply.text.isEmpty() ? QStringLiteral("OK") : QStringLiteral("OK ") + reply.text;
-    return QStringLiteral("ERR ") + reply.text;
+    if (reply.error) return QStringLiteral("ERR ") + reply.error->reason;
+    return reply.text.isEmpty() ? QStringLiteral("OK") : QStringLiteral("OK ") + reply.text;
 }
 
 }  // namespace
 
-TextService::TextService(GatewayCommands& commands, QByteArray token, int idleMs,
-                         std::function<void(const QString&)> trace, QObject* parent)
-    : QObject(parent), m_commands(commands), m_token(std::move(token)), m_trace(std::move(trace))
+// What subscribe and quit change: the state of the client they came from.
+class TextService::Session : public CommandSession {
+public:
+    explicit Session(ClientState& state) : m_state(state) {}
+    void setSubscribed(bool on) override { m_state.subscribed = on; }
+    void endAfterReply() override { m_state.ending = true; }
+
+private:
+    ClientState& m_state;
+};
+
+TextService::TextService(GatewayCommands& commands, int idleMs, std::function<void(const QString&)> trace,
+                         QObject* parent)
+    : QObject(parent), m_commands(commands), m_trace(std::move(trace))
 {
     ProcessorServerLimits limits;
     limits.servedClients = 16;
@@ -35,7 +51,7 @@ TextService::TextService(GatewayCommands& commands, QByteArray token, int idleMs
     ProcessorResponder& responder = *this;
     m_server = std::make_unique<ProcessorServer>(responder, limits);
     m_server->setTextLines(text_line_limit);
-    connect(&m_commands, &GatewayCommands::changed, this, &TextService::notify);
+    connect(&m_commands, &GatewayCommands::notified, this, &TextService::notify);
 }
 
 TextService::~TextService()
@@ -60,15 +76,16 @@ TextService::ClientState& TextService::stateOf(const ClientRef& client)
     connect(key, &ProcessorClient::gone, this, [this, key] { m_clients.remove(key); });
     ClientState state;
     state.client = client;
-    state.authenticated = m_token.isEmpty();
+    state.authenticated = !m_commands.tokenGuard().required();
     return *m_clients.insert(key, state);
 }
 
-void TextService::answer(const ClientRef& client, const QString& line)
+void TextService::answer(const ClientRef& client, const QString& line, const QByteArray& after)
 {
     if (!client || !client->isConnected()) return;
     if (m_trace) m_trace(QStringLiteral("text %1 > %2").arg(client->peerText(), line));
-    client->reply(bytesOf((line + QStringLiteral("\r\n")).toUtf8()));
+    // One write, so nothing the next command says can come in between.
+    client->reply(bytesOf((line + QStringLiteral("\r\n")).toUtf8() + after));
 }
 
 void TextService::hangUp(const ClientRef& client, const QString& lastLine)
@@ -79,49 +96,52 @@ void TextService::hangUp(const ClientRef& client, const QString& lastLine)
     client->close();
 }
 
+void TextService::authenticate(const ClientRef& client, const QString& command, const QString& argument)
+{
+    const QString refusal = command_errors::auth_required.reason;
+    // The token is not traced.
+    if (m_trace) m_trace(QStringLiteral("text %1 < %2").arg(client->peerText(), command));
+    if (command != QLatin1String("auth")) return hangUp(client, QStringLiteral("ERR ") + refusal);
+    const auto verdict = m_commands.tokenGuard().check(client->peerAddress(), argument.toUtf8());
+    if (verdict.accepted) {
+        stateOf(client).authenticated = true;
+        return answer(client, QStringLiteral("OK"));
+    }
+    // The refusal waits; the line stays unanswered meanwhile, so the shell
+    // hands this client no further line to try.
+    QTimer::singleShot(verdict.wait, this, [this, client, refusal] { hangUp(client, QStringLiteral("ERR ") + refusal); });
+}
+
 void TextService::processLine(const ClientRef& client, const TextLine& line)
 {
     ClientState& state = stateOf(client);
     if (line.too_long) {
         if (m_trace) m_trace(QStringLiteral("text %1 < (line too long)").arg(client->peerText()));
-        if (!state.authenticated) return hangUp(client, QStringLiteral("ERR auth required"));
+        if (!state.authenticated) return hangUp(client, QStringLiteral("ERR ") + command_errors::auth_required.reason);
         return answer(client, QStringLiteral("ERR line too long"));
     }
     const QString text = QString::fromUtf8(line.text).trimmed();
+    // A line of blanks is no command, and gets no reply.
+    if (text.isEmpty()) return client->reply({});
     qsizetype space = 0;
     while (space < text.size() && !text[space].isSpace()) ++space;
     const QString command = text.left(space).toLower();
     const QString argument = text.mid(space).trimmed();
 
-    if (!state.authenticated) {
-        // The token is not traced.
-        if (m_trace) m_trace(QStringLiteral("text %1 < %2").arg(client->peerText(), command));
-        if (command == QLatin1String("auth") && tokenMatches(argument.toUtf8(), m_token)) {
-            state.authenticated = true;
-            return answer(client, QStringLiteral("OK"));
-        }
-        return hangUp(client, QStringLiteral("ERR auth required"));
-    }
+    if (!state.authenticated) return authenticate(client, command, argument);
     if (m_trace) m_trace(QStringLiteral("text %1 < %2").arg(client->peerText(), text));
 
-    if (command == QLatin1String("subscribe") || command == QLatin1String("unsubscribe")) {
-        if (!argument.isEmpty()) return answer(client, QStringLiteral("ERR bad value"));
-        state.subscribed = command == QLatin1String("subscribe");
-        return answer(client, QStringLiteral("OK"));
-    }
-    if (command == QLatin1String("help")) {
-        QStringList words = GatewayCommands::commandNames();
-        words << QStringLiteral("subscribe") << QStringLiteral("unsubscribe") << QStringLiteral("help")
-              << QStringLiteral("quit");
-        if (!m_token.isEmpty()) words << QStringLiteral("auth");
-        return answer(client, QStringLiteral("OK ") + words.join(QLatin1Char(' ')));
-    }
-    if (command == QLatin1String("quit")) return hangUp(client, QStringLiteral("OK"));
-    if (command == QLatin1String("auth")) return answer(client, QStringLiteral("OK"));
-
-    const GatewayPeer peer{client->peerAddress().toString(), QStringLiteral("text")};
-    m_commands.run(command, argument, peer, [this, client](const CommandReply& reply) {
-        answer(client, replyLine(reply));
+    Session session(state);
+    const CommandCaller caller{GatewayPeer{client->peerAddress().toString(), QStringLiteral("text")}, TextRemote,
+                               Role::Operator, &session};
+    state.running = true;
+    m_commands.run(command, argument, caller, [this, client](const CommandReply& reply) {
+        const auto it = m_clients.find(client.data());
+        if (it == m_clients.end()) return;
+        it->running = false;
+        const QByteArray held = std::exchange(it->held, {});
+        if (it->ending) return hangUp(client, replyLine(reply));
+        answer(client, replyLine(reply), held);
     });
 }
 
@@ -129,10 +149,16 @@ void TextService::notify(const QString& key, const QString& value)
 {
     const QByteArray line = QStringLiteral("! %1 %2\r\n").arg(key, value).toUtf8();
     // Pushing may cut off a subscriber that does not read, which changes
-    // the table: walk a copy.
-    const auto clients = m_clients.values();
-    for (const ClientState& state : clients)
-        if (state.subscribed && state.client && state.client->isConnected()) state.client->push(bytesOf(line));
+    // the table: push once the walk is over.
+    QList<ClientRef> now;
+    for (ClientState& state : m_clients) {
+        if (!state.subscribed || !state.client || !state.client->isConnected()) continue;
+        // Held no more than the shell lets a client leave unread.
+        if (state.running && state.held.size() < heldLimit) state.held += line;
+        else now << state.client;
+    }
+    for (const ClientRef& client : std::as_const(now))
+        if (client && client->isConnected()) client->push(bytesOf(line));
 }
 
 }  // namespace tk770

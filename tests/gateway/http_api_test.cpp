@@ -41,29 +41,43 @@ const ApiCase api_cases[] = {
     {"POST", "/api/command", R"({"command":"volume","value":"?"})", 200, R"({"ok":true,"value":"5.5"})"},
     {"POST", "/api/command", R"({"command":"volume","value":6.2})", 200, R"({"ok":true,"value":"6.2"})"},
     {"POST", "/api/command", R"({"command":"VOLUME","value":"+0.5"})", 200, R"({"ok":true,"value":"6.7"})"},
-    {"POST", "/api/command", R"({"command":"volume","value":"10.1"})", 400, R"({"ok":false,"error":"bad value"})"},
-    {"POST", "/api/command", R"({"command":"volume","value":"loud"})", 400, R"({"ok":false,"error":"bad value"})"},
+    {"POST", "/api/command", R"({"command":"volume","value":"10.1"})", 400,
+     R"({"ok":false,"error":"value 10.1 out of range 0.0..10.0 for volume"})"},
+    {"POST", "/api/command", R"({"command":"volume","value":"loud"})", 400,
+     R"x({"ok":false,"error":"not a volume: 'loud' (0.0..10.0 in steps of 0.1, or +V/-V)"})x"},
     {"POST", "/api/command", R"({"command":"mute","value":"on"})", 200, R"({"ok":true,"value":"on"})"},
     {"POST", "/api/command", R"({"command":"mute","value":"toggle"})", 200, R"({"ok":true,"value":"off"})"},
     {"POST", "/api/command", R"({"command":"format","value":"aux"})", 200, R"({"ok":true,"value":"aux"})"},
-    {"POST", "/api/command", R"({"command":"format","value":"hdmi"})", 400, R"({"ok":false,"error":"bad value"})"},
+    {"POST", "/api/command", R"({"command":"format","value":"hdmi"})", 400,
+     R"({"ok":false,"error":"bad value 'hdmi' for format: digital, analog, nonsync, aux, mic or ?"})"},
     {"POST", "/api/command", R"({"command":"poweron","value":"last"})", 200, R"({"ok":true,"value":"last"})"},
     {"POST", "/api/command", R"({"command":"fade","value":"3"})", 200, R"({"ok":true,"value":"3"})"},
-    {"POST", "/api/command", R"({"command":"fade","value":"10"})", 400, R"({"ok":false,"error":"bad value"})"},
+    {"POST", "/api/command", R"({"command":"fade","value":"10"})", 400,
+     R"({"ok":false,"error":"value 10 out of range 0..9 for fade"})"},
     {"POST", "/api/command", R"({"command":"get","value":"master_volume"})", 200, R"({"ok":true,"value":"67"})"},
     {"POST", "/api/command", R"({"command":"status"})", 200, R"({"ok":true,"value":"online TK770 TK7700000001 V1.00"})"},
     {"POST", "/api/command", R"({"command":"save"})", 200, R"({"ok":true})"},
-    {"POST", "/api/command", R"({"command":"subscribe"})", 400, R"({"ok":false,"error":"unknown command"})"},
-    {"POST", "/api/command", R"({"command":"quit"})", 400, R"({"ok":false,"error":"unknown command"})"},
+    // The text protocol's own commands are not offered here.
+    {"POST", "/api/command", R"({"command":"subscribe"})", 404, R"({"ok":false,"error":"unknown command"})"},
+    {"POST", "/api/command", R"({"command":"quit"})", 404, R"({"ok":false,"error":"unknown command"})"},
+    {"POST", "/api/command", R"({"command":"frobnicate","value":"3"})", 404, R"({"ok":false,"error":"unknown command"})"},
+    {"POST", "/api/command", R"({"command":"help"})", 200,
+     R"({"ok":true,"value":"volume mute format poweron fade get set save status version ping help"})"},
+    {"POST", "/api/command", R"({"command":"help","value":"mute"})", 200,
+     R"({"ok":true,"value":"mute ?|on|off|toggle: the mute button (only its own bit of the mute byte); answers on or off"})"},
+    {"POST", "/api/command", R"({"command":"help","value":"quit"})", 404, R"({"ok":false,"error":"unknown command"})"},
+    {"POST", "/api/command", R"({"command":"save","value":"now"})", 400, R"({"ok":false,"error":"save takes no value"})"},
+    {"POST", "/api/command", R"({"command":"ping"})", 200, R"({"ok":true,"value":"pong"})"},
     {"POST", "/api/command", R"({"value":"5"})", 400, R"({"ok":false,"error":"command missing"})"},
     {"POST", "/api/command", R"({"command":"volume","value":true})", 400,
      R"({"ok":false,"error":"value must be a text or a number"})"},
     {"POST", "/api/command", R"({"command":"volume","value":"5\n5"})", 400, R"({"ok":false,"error":"bad value"})"},
     {"POST", "/api/set", R"({"field":"output_delay[2]","value":40})", 200, R"({"ok":true,"value":"40"})"},
     {"POST", "/api/set", R"({"field":"tone[1].bass_gain","value":"-30"})", 200, R"({"ok":true,"value":"-30"})"},
-    {"POST", "/api/set", R"({"field":"output_delay[2]","value":"999"})", 400, R"({"ok":false,"error":"bad value"})"},
-    {"POST", "/api/set", R"({"field":"device_serial","value":"X"})", 403, R"({"ok":false,"error":"read-only"})"},
-    {"POST", "/api/set", R"({"field":"no_such_field","value":"1"})", 400, R"({"ok":false,"error":"bad value"})"},
+    {"POST", "/api/set", R"({"field":"output_delay[2]","value":"999"})", 400,
+     R"({"ok":false,"error":"value 999 out of range 0..200 for output_delay[2]"})"},
+    {"POST", "/api/set", R"({"field":"device_serial","value":"X"})", 403, R"({"ok":false,"error":"device_serial is read-only"})"},
+    {"POST", "/api/set", R"({"field":"no_such_field","value":"1"})", 400, R"({"ok":false,"error":"unknown field 'no_such_field'"})"},
     {"POST", "/api/set", R"({"field":"master volume","value":"1"})", 400, R"({"ok":false,"error":"unknown field"})"},
     {"POST", "/api/set", R"({"value":"1"})", 400, R"({"ok":false,"error":"field missing"})"},
     {"POST", "/api/set", R"([1,2])", 400, R"({"ok":false,"error":"a JSON object expected"})"},
@@ -235,7 +249,7 @@ TEST_F(HttpApi, SixteenPagesAtOnceAndNoMore)
     EXPECT_TRUE(waitUntil([&] { return next.open(url); }, 5000));
 }
 
-TEST(HttpOffline, CommandsSayOfflineWithServiceUnavailable)
+TEST(HttpOffline, CommandsSayNoReplyThenOfflineWithTheirStatuses)
 {
     GatewayPair gateway;
     if (!GatewayPair::available())
@@ -246,12 +260,15 @@ TEST(HttpOffline, CommandsSayOfflineWithServiceUnavailable)
     gateway.sim().stop();
     // The gateway learns that the processor is gone from the next exchange.
     HttpClient client("http://" + gateway.listener("http"));
+    // 504: the gateway's processor did not answer; 409: the link is down, so
+    // the command cannot be carried out now.
     const HttpReply first = client.post("/api/command", R"({"command":"volume","value":"5.0"})");
-    EXPECT_EQ(first.status, 503) << first.body.toStdString();
+    EXPECT_EQ(first.status, 504) << first.body.toStdString();
+    EXPECT_EQ(compact(first.json()), R"({"error":"no reply","ok":false})");
     EXPECT_EQ(page.waitFor("change", "link")["value"].toString(), "offline");
 
     const HttpReply reply = client.post("/api/command", R"({"command":"volume","value":"5.0"})");
-    EXPECT_EQ(reply.status, 503);
+    EXPECT_EQ(reply.status, 409);
     EXPECT_EQ(compact(reply.json()), R"({"error":"offline","ok":false})");
     EXPECT_EQ(client.get("/api/state").json()["link"].toString(), "offline");
 }
