@@ -29,6 +29,11 @@ namespace {
 // A write that cannot drain in this time is given up; its result is never
 // examined, so only the read that follows can tell.
 constexpr int write_wait_ms = 2000;
+// The line counts as quiet once nothing arrived for this long: far more than
+// the gap between two bytes of one frame at 38,400 baud. A line that never
+// falls quiet is given up on after drain_limit_ms.
+constexpr int quiet_ms = 100;
+constexpr int drain_limit_ms = 2000;
 }
 
 QtSerialTransport::QtSerialTransport()
@@ -157,6 +162,22 @@ int QtSerialTransport::read(int port, std::span<std::uint8_t> bytes)
         got += n;
     }
     return static_cast<int>(got);
+}
+
+}  // namespace tk770
+
+namespace tk770 {
+
+void QtSerialTransport::drain(int port)
+{
+    Port* p = slot(port);
+    if (!p || !p->serial) return;
+    QSerialPort& s = *p->serial;
+    QDeadlineTimer limit(drain_limit_ms);
+    do {
+        s.readAll();
+    } while (!limit.hasExpired() && s.waitForReadyRead(quiet_ms));
+    s.readAll();
 }
 
 }  // namespace tk770

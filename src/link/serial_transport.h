@@ -46,6 +46,7 @@ public:
     void set_read_timeout(int port, int milliseconds) override;
     void write(int port, std::span<const std::uint8_t> bytes) override;
     int read(int port, std::span<std::uint8_t> bytes) override;
+    void drain(int port) override;
 
 private:
     struct Port;
