@@ -293,7 +293,7 @@ std::optional<NetworkSettings> DeviceSequences::read_network_settings()
     int count = 0;
     send_serial_frame(request, reply, &count);
     if (count != static_cast<int>(reply.size())) return std::nullopt;
-    if (!read_reply_ok(Framing::serial, reply, network_block_size)) return std::nullopt;
+    if (!read_reply_ok(Framing::serial, reply, network_block_address, network_block_size)) return std::nullopt;
     NetworkSettings settings;
     std::copy_n(reply.begin() + reply_data_offset(Framing::serial), network_block_size, settings.bytes.begin());
     return settings;
