@@ -7,17 +7,6 @@
 
 namespace tk770 {
 
-int comPortNumber(const QString& device)
-{
-    // COM1 to COM10, exactly.
-    if (!device.startsWith(QLatin1String("COM"))) return 0;
-    const QStringView number = QStringView(device).mid(3);
-    if (number.isEmpty() || number.size() > 2 || number.front() == u'0') return 0;
-    if (!std::all_of(number.begin(), number.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) return 0;
-    const int n = number.toInt();
-    return n <= 10 ? n : 0;
-}
-
 struct QtSerialTransport::Port {
     QString boundPath;
     int timeoutMs = normal_read_timeout_ms;

@@ -362,8 +362,9 @@ TEST_P(HostsFile, RefusesEachBadLineWithItsNumberAndReason)
             << std::get<QStringList>(parsed).join('\n').toStdString();
         QStringList got;
         for (const auto& h : std::get<QList<tk770::BackupHost>>(parsed))
-            got << (h.link.tcp ? QStringLiteral("%1 %2 tcp %3 %4").arg(h.line).arg(h.name, h.link.host).arg(h.link.port)
-                               : QStringLiteral("%1 %2 serial %3").arg(h.line).arg(h.name, h.link.serialDevice));
+            got << (h.link.target.isTcp()
+                        ? QStringLiteral("%1 %2 tcp %3 %4").arg(h.line).arg(h.name, h.link.target.host).arg(h.link.target.port)
+                        : QStringLiteral("%1 %2 serial %3").arg(h.line).arg(h.name, h.link.target.device));
         EXPECT_EQ(got, c.accepted);
     } else {
         ASSERT_TRUE(std::holds_alternative<QStringList>(parsed));
