@@ -150,7 +150,7 @@ QString targetErrorText(TargetError error)
 {
     switch (error) {
     case TargetError::none: return {};
-    case TargetError::unknown_kind: return QStringLiteral("not tcp:HOST[:PORT], serial:PATH or serial:COMn");
+    case TargetError::unknown_kind: return QStringLiteral("neither tcp: nor serial:");
     case TargetError::no_host: return QStringLiteral("no host");
     case TargetError::bad_host: return QStringLiteral("not a host name or IPv4 address");
     case TargetError::colons:

@@ -114,8 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadTarget{"ipv4_out_of_range", "tcp:999.1.1.1", TargetError::bad_host, "IPv4"},
         BadTarget{"hyphen_first", "tcp:-h", TargetError::bad_host, "host name"},
         BadTarget{"no_device", "serial:", TargetError::no_device, "no device"},
-        BadTarget{"other_kind", "udp:h", TargetError::unknown_kind, "tcp:HOST[:PORT]"},
-        BadTarget{"prefix_case", "TCP:h", TargetError::unknown_kind, "tcp:HOST[:PORT]"}),
+        BadTarget{"other_kind", "udp:h", TargetError::unknown_kind, "neither tcp: nor serial:"},
+        BadTarget{"prefix_case", "TCP:h", TargetError::unknown_kind, "neither tcp: nor serial:"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The tool takes --tcp and --serial without their prefix, by the same rules.
