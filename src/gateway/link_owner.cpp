@@ -90,7 +90,7 @@ public:
             m_state = LinkState{};
             if (m_connector->open(m_state, why)) {
                 m_state.connected = 1;
-                const int failed = m_sequences.full_read();
+                const int failed = m_sequences.read_image();
                 m_state.error_count = 0;
                 ok = failed == 0;
                 if (!ok) why = QStringLiteral("%1 of %2 blocks unanswered").arg(failed).arg(block_count);
@@ -155,7 +155,7 @@ private:
         case LinkOp::save: return m_sequences.save_to_memory() == Outcome::succeeded;
         case LinkOp::restart: return m_sequences.restart() == Outcome::succeeded;
         case LinkOp::read_image: {
-            const int failed = m_sequences.full_read();
+            const int failed = m_sequences.read_image();
             m_state.error_count = 0;
             data = imageBytes(m_image);
             return failed == 0;

@@ -5,7 +5,7 @@ namespace tk770 {
 TargetTransports::TargetTransports(DeviceTarget target, int waitMs) : m_target(std::move(target))
 {
     if (waitMs > 0) {
-        m_tcp.setConnectWaitMs(waitMs);
+        m_tcp.set_connect_wait_ms(waitMs);
         m_tcp.set_reply_wait_ms(waitMs);
     }
 }

@@ -13,7 +13,7 @@ void QtTcpTransport::set_reply_wait_ms(int milliseconds)
     m_replyWaitMs = milliseconds < 1 ? 1 : milliseconds;
 }
 
-void QtTcpTransport::setConnectWaitMs(int milliseconds)
+void QtTcpTransport::set_connect_wait_ms(int milliseconds)
 {
     m_connectWaitMs = milliseconds < 1 ? 1 : milliseconds;
 }

@@ -33,8 +33,8 @@ public:
 
     int reply_wait_ms() const override { return m_replyWaitMs; }
     void set_reply_wait_ms(int milliseconds) override;
-    int connectWaitMs() const { return m_connectWaitMs; }
-    void setConnectWaitMs(int milliseconds);
+    int connect_wait_ms() const { return m_connectWaitMs; }
+    void set_connect_wait_ms(int milliseconds);
 
     // A reply that timed out or was refused may still be on its way: the
     // next send() connects afresh, and closing the socket discards it.

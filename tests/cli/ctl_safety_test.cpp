@@ -24,7 +24,7 @@ namespace {
 constexpr int file_image_start = 5;
 // Every device command starts with the 19 block reads of a full read, so
 // download step k is the simulator's request 19 + k.
-constexpr int full_read_requests = 19;
+constexpr int image_read_requests = 19;
 
 QString tcpTarget(const SimProcess& sim) { return QStringLiteral("%1:%2").arg(sim.tcpHost()).arg(sim.tcpPort()); }
 
@@ -117,11 +117,11 @@ TEST_P(Download, VerifiesByReadingBackAndNamesAnUnconfirmedStep)
     }
     // --verify reads all 19 blocks again after the 16 steps.
     if (c.status == 0 || !c.out.isEmpty()) {
-        EXPECT_EQ(requestCount(sim), full_read_requests + 16 + (c.verify ? full_read_requests : 0));
+        EXPECT_EQ(requestCount(sim), image_read_requests + 16 + (c.verify ? image_read_requests : 0));
     }
 }
 
-QString request(int step) { return QStringLiteral("@%1").arg(full_read_requests + step); }
+QString request(int step) { return QStringLiteral("@%1").arg(image_read_requests + step); }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Download,
