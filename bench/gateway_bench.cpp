@@ -127,7 +127,7 @@ struct LinkReader {
     bool read()
     {
         try {
-            return sequences.full_read() == 0;
+            return sequences.read_image() == 0;
         } catch (const tk770::LinkError&) {
             return false;
         }

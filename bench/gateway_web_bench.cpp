@@ -188,7 +188,7 @@ void BM_GatewaySoak(benchmark::State& state)
             bool haveFirst = false;
             while (std::chrono::steady_clock::now() < deadline) {
                 image.reset_to_defaults();
-                if (sequences.full_read() != 0) {
+                if (sequences.read_image() != 0) {
                     ++badReads;
                     continue;
                 }

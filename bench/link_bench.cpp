@@ -42,7 +42,7 @@ void BM_TcpFullRead(benchmark::State& state)
     TcpRig rig;
     if (!rig.start(state)) return;
     for (auto _ : state) {
-        if (rig.sequences.full_read() != 0) {
+        if (rig.sequences.read_image() != 0) {
             state.SkipWithError("a read failed");
             break;
         }
@@ -64,7 +64,7 @@ void BM_TcpFullDownload(benchmark::State& state)
 BENCHMARK(BM_TcpFullDownload)->Unit(benchmark::kMillisecond);
 
 // 19 requests of 7 bytes and replies of N + 7 bytes, ten bits a byte.
-constexpr int full_read_line_bytes = 19 * 7 + (tk770::image_size + 19 * 7);
+constexpr int image_read_line_bytes = 19 * 7 + (tk770::image_size + 19 * 7);
 
 void BM_SerialFullReadAtLineRate(benchmark::State& state)
 {
@@ -83,12 +83,12 @@ void BM_SerialFullReadAtLineRate(benchmark::State& state)
     tk770::DeviceSequences sequences{link, image};
     sequences.open_serial_port();
     for (auto _ : state) {
-        if (sequences.full_read() != 0) {
+        if (sequences.read_image() != 0) {
             state.SkipWithError("a read failed");
             break;
         }
     }
-    state.counters["line_time_ms"] = 1000.0 * full_read_line_bytes / 3840.0;
+    state.counters["line_time_ms"] = 1000.0 * image_read_line_bytes / 3840.0;
 }
 BENCHMARK(BM_SerialFullReadAtLineRate)->Iterations(5)->Unit(benchmark::kMillisecond);
 

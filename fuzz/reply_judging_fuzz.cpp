@@ -8,7 +8,7 @@
 //   3-4   length, big-endian (anything, so refused lengths are tried too)
 //   5...  what the processor sends back
 //
-// A rejected read leaves the destination untouched, an accepted one copies
+// A reply is taken only when it echoes the request's header. A rejected read leaves the destination untouched, an accepted one copies
 // exactly the reply's data bytes; the source of a write never changes;
 // serial failures are counted and only those.
 #include "core/device_link.h"
@@ -78,6 +78,17 @@ public:
 private:
     ReplyStream& m_replies;
 };
+
+// Whether the reply's header (after the lead byte on the serial line)
+// repeats the request's command, address and length.
+bool echoes(const std::vector<std::uint8_t>& reply, bool tcp, Command cmd, int address, int length)
+{
+    const std::size_t head = tcp ? 0 : 1;
+    if (reply.size() < head + 5) return false;
+    if (!tcp && reply[0] != serial_lead_byte) return false;
+    return reply[head] == static_cast<std::uint8_t>(cmd) && ((reply[head + 1] << 8) | reply[head + 2]) == address &&
+           ((reply[head + 3] << 8) | reply[head + 4]) == length;
+}
 
 std::uint8_t sum(std::span<const std::uint8_t> bytes)
 {
@@ -157,7 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(buffer == original);
             return 0;
         }
-        const bool accepted = reply[0] == static_cast<std::uint8_t>(cmd);
+        const bool accepted = echoes(reply, true, cmd, address, length);
         FUZZ_CHECK(result == (accepted ? 0 : -1));
         if (cmd == Command::read && accepted)
             FUZZ_CHECK(std::equal(buffer.begin(), buffer.end(), reply.begin() + 5));
@@ -172,7 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool read_fails = (mode & 16) != 0;
     if (cmd == Command::read) {
         const std::size_t wanted = n + serial_overhead;
-        const bool accepted = !read_fails && reply.size() >= wanted &&
+        const bool accepted = !read_fails && reply.size() >= wanted && echoes(reply, false, cmd, address, length) &&
                               sum(std::span(reply).first(wanted - 1)) == reply[wanted - 1];
         FUZZ_CHECK(result == (accepted ? 0 : -1));
         if (accepted)
@@ -183,9 +194,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    // Serial writes and stores: any seven bytes acknowledge.
+    // Serial writes and stores: seven bytes echoing the request's header acknowledge.
     FUZZ_CHECK(buffer == original);
-    const bool acknowledged = !read_fails && reply.size() >= static_cast<std::size_t>(serial_overhead);
+    const bool acknowledged = !read_fails && reply.size() >= static_cast<std::size_t>(serial_overhead) &&
+                              echoes(reply, false, cmd, address, length);
     FUZZ_CHECK(result == (acknowledged ? 0 : -1));
     if (acknowledged) {
         FUZZ_CHECK(state.error_count == (cmd == Command::store ? 0 : before.error_count));

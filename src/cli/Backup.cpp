@@ -67,21 +67,16 @@ QString targetProblem(const QString& target, LinkOptions& link)
 {
     const QString usage = QStringLiteral(" (tcp:HOST[:PORT] or serial:DEVICE)");
     if (hasControl(target)) return QStringLiteral("target %1 holds a control character").arg(quoted(target));
-    if (target.startsWith(QLatin1String("serial:"))) {
-        link.serialDevice = target.mid(7);
-        if (link.serialDevice.isEmpty()) return QStringLiteral("target %1 names no device").arg(quoted(target));
-        return {};
+    switch (const TargetError bad = parseDeviceTarget(target, link.target)) {
+    case TargetError::none: break;
+    case TargetError::no_device: return QStringLiteral("target %1 names no device").arg(quoted(target));
+    case TargetError::port: return QStringLiteral("bad port in %1 (1..65535)").arg(quoted(target));
+    case TargetError::unknown_kind:
+    case TargetError::colons:
+    case TargetError::no_host: return QStringLiteral("bad target %1").arg(quoted(target)) + usage;
+    default: return QStringLiteral("bad target %1: %2").arg(quoted(target), targetErrorText(bad));
     }
-    if (!target.startsWith(QLatin1String("tcp:"))) return QStringLiteral("bad target %1").arg(quoted(target)) + usage;
-    switch (parseTcpTarget(target.mid(4), link)) {
-    case TcpTargetError::none:
-        break;
-    case TcpTargetError::port:
-        return QStringLiteral("bad port in %1 (1..65535)").arg(quoted(target));
-    case TcpTargetError::colons:
-    case TcpTargetError::no_host:
-        return QStringLiteral("bad target %1").arg(quoted(target)) + usage;
-    }
+    if (!link.target.isTcp()) return {};
     // read keeps the host in the project it writes.
     if (!projectIpFor(link))
         return QStringLiteral("host in %1 longer than %2 bytes does not fit a project")
@@ -131,9 +126,7 @@ std::variant<QList<BackupHost>, QStringList> parseHostsFile(const QByteArray& te
             continue;
         }
         // Two jobs on one serial port, or on one processor, would get in each other's way.
-        const QString reaches = host.link.tcp ? QStringLiteral("tcp:%1:%2").arg(host.link.host.toLower(),
-                                                                                QString::number(host.link.port))
-                                              : host.target;
+        const QString reaches = host.link.target.isTcp() ? host.link.target.text().toLower() : host.target;
         if (const int first = targets.value(reaches); first != 0) {
             refuse(QStringLiteral("%1 already on line %2").arg(quoted(host.target), QString::number(first)));
             continue;

@@ -27,30 +27,11 @@ std::optional<int> parseInt(const QString& text, int min, int max)
     return v;
 }
 
-TcpTargetError parseTcpTarget(const QString& text, LinkOptions& link)
-{
-    QString host = text;
-    int port = tcp_port;
-    const qsizetype colon = text.lastIndexOf(':');
-    if (colon >= 0) {
-        if (text.indexOf(':') != colon) return TcpTargetError::colons;
-        host = text.left(colon);
-        const auto p = parseInt(text.mid(colon + 1), 1, 65535);
-        if (!p) return TcpTargetError::port;
-        port = *p;
-    }
-    if (host.isEmpty()) return TcpTargetError::no_host;
-    link.tcp = true;
-    link.host = host;
-    link.port = port;
-    return TcpTargetError::none;
-}
-
 std::optional<DeviceIpText> projectIpFor(const LinkOptions& link)
 {
     DeviceIpText ip{};
-    if (!link.tcp) return ip;
-    const QByteArray host = link.host.toUtf8();
+    if (!link.target.isTcp()) return ip;
+    const QByteArray host = link.target.host.toUtf8();
     // One byte stays for the terminating zero.
     if (host.size() >= static_cast<qsizetype>(ip.size())) return std::nullopt;
     std::memcpy(ip.data(), host.constData(), static_cast<std::size_t>(host.size()));

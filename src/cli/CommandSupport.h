@@ -1,5 +1,4 @@
-// What several commands of the tool share: the strict number and TCP target
-// parsers (the command line and the backup hosts file take the same forms),
+// What several commands of the tool share: the strict number parsers,
 // the context a command runs in and its ways of reporting. Nothing here
 // touches a transport, so runs that never reach a processor stay clear of
 // the network and serial libraries.
@@ -10,6 +9,7 @@
 #include "core/field_table.h"
 #include "core/parameter_image.h"
 #include "core/project_file.h"
+#include "link/device_target.h"
 
 #include <QHash>
 #include <QString>
@@ -25,21 +25,14 @@ class QTextStream;
 namespace tk770 {
 
 struct LinkOptions {
-    bool tcp = false;
-    QString host;
-    int port = tk770::tcp_port;
-    QString serialDevice;  // a path, or COM1..COM10
-    int timeoutMs = -1;    // TCP connect and reply wait; -1: the link's defaults
+    DeviceTarget target;  // where the processor is (--tcp, --serial, a hosts file line)
+    int timeoutMs = -1;   // TCP connect and reply wait; -1: the link's defaults
 };
 
 // 1 to `most` ASCII digits and nothing else.
 bool allDigits(QStringView text, qsizetype most);
 // Strict decimal integer in [min, max].
 std::optional<int> parseInt(const QString& text, int min, int max);
-enum class TcpTargetError { none, colons, port, no_host };
-// HOST[:PORT] into `link` (TCP, the default port when none is given); `link`
-// is left alone unless it is that form with a port of 1..65535.
-TcpTargetError parseTcpTarget(const QString& text, LinkOptions& link);
 
 // The device_ip_text a read project keeps: the host the processor was
 // reached at over TCP, empty on the serial port. Nothing when the host text

@@ -64,21 +64,20 @@ const QList<CommandInfo>& commands()
 
 const QStringList linkOptionNames{"tcp", "serial", "timeout-ms"};
 
-// The --tcp value into `link`; false with `error` set when it is not HOST[:PORT].
-bool parseTcp(const QString& text, LinkOptions& link, QString& error)
+// The --tcp or --serial value into `link`; false with `error` set when it
+// names no processor.
+bool parseLinkTarget(bool tcp, const QString& text, LinkOptions& link, QString& error)
 {
-    switch (parseTcpTarget(text, link)) {
-    case TcpTargetError::none:
-        return true;
-    case TcpTargetError::colons:
-        error = QStringLiteral("--tcp takes HOST[:PORT]: '%1'").arg(text);
-        return false;
-    case TcpTargetError::port:
-        error = QStringLiteral("bad port in --tcp '%1'").arg(text);
-        return false;
-    case TcpTargetError::no_host:
-        error = QStringLiteral("--tcp needs a host");
-        return false;
+    const TargetError bad = tcp ? parseTcpTarget(text, link.target) : parseSerialTarget(text, link.target);
+    switch (bad) {
+    case TargetError::none: return true;
+    case TargetError::colons: error = QStringLiteral("--tcp takes HOST[:PORT] or [IPv6]:PORT: '%1'").arg(text); break;
+    case TargetError::port: error = QStringLiteral("bad port in --tcp '%1'").arg(text); break;
+    case TargetError::no_host: error = QStringLiteral("--tcp needs a host"); break;
+    case TargetError::no_device: error = QStringLiteral("--serial needs a device"); break;
+    default:
+        error = QStringLiteral("--%1 '%2': %3").arg(tcp ? "tcp" : "serial", text, targetErrorText(bad));
+        break;
     }
     return false;
 }
@@ -273,13 +272,8 @@ int runCtl(const QStringList& arguments, QTextStream& out, QTextStream& err, con
             return usage(err,
                          QStringLiteral("%1 needs two files, or one and --tcp HOST[:PORT] or --serial DEVICE").arg(name));
         if (tcp == serial) return usage(err, QStringLiteral("%1 needs one of --tcp HOST[:PORT] or --serial DEVICE").arg(name));
-        if (tcp) {
-            QString error;
-            if (!parseTcp(parser.value("tcp"), c.link, error)) return usage(err, error);
-        } else {
-            c.link.serialDevice = parser.value("serial");
-            if (c.link.serialDevice.isEmpty()) return usage(err, QStringLiteral("--serial needs a device"));
-        }
+        QString error;
+        if (!parseLinkTarget(tcp, parser.value(tcp ? "tcp" : "serial"), c.link, error)) return usage(err, error);
         if (parser.isSet("timeout-ms")) {
             const auto ms = timeoutOption(parser);
             if (!ms) return usage(err, QStringLiteral("--timeout-ms takes 1..600000"));

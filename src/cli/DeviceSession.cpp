@@ -15,38 +15,23 @@ void StreamStatus::set_message_text(std::string_view text)
 }
 
 DeviceSession::DeviceSession(const LinkOptions& options, QTextStream& err)
-    : m_options(options), m_status(err), m_link(m_state, &m_serial, &m_tcp, &m_status), m_sequences(m_link, m_image)
+    : m_options(options),
+      m_status(err),
+      m_transports(options.target, options.timeoutMs),
+      m_link(m_state, &m_transports.serial(), &m_transports.tcp(), &m_status),
+      m_sequences(m_link, m_image)
 {
-    if (m_options.timeoutMs > 0) {
-        m_tcp.setConnectWaitMs(m_options.timeoutMs);
-        m_tcp.set_reply_wait_ms(m_options.timeoutMs);
-    }
 }
 
 void DeviceSession::openSerialPort()
 {
-    int port = comPortNumber(m_options.serialDevice);
-    if (port == 0) {
-        // A device path stands in for the first port.
-        port = 1;
-        m_serial.bindPort(port, m_options.serialDevice);
-    }
-    m_state.serial_port = port;
-    m_state.network_mode = 0;
-    m_sequences.open_serial_port();
-    // The link itself would only notice through 19 failed reads; say why.
-    if (!m_serial.isOpen(port))
-        throw LinkError("Cannot open serial port " + m_serial.deviceName(port).toStdString());
+    if (m_options.target.isTcp()) throw LinkError("This works on the serial port only");
+    m_transports.open(m_state);
 }
 
 void DeviceSession::open()
 {
-    if (m_options.tcp) {
-        m_tcp.connect(m_options.host, m_options.port);
-        m_state.network_mode = 1;
-    } else {
-        openSerialPort();
-    }
+    m_transports.open(m_state);
     m_state.connected = 1;
     m_state.error_count = 0;
 }

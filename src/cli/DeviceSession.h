@@ -7,8 +7,7 @@
 #include "core/device_link.h"
 #include "core/parameter_image.h"
 #include "link/sequences.h"
-#include "link/serial_transport.h"
-#include "link/tcp_transport.h"
+#include "link/target_transports.h"
 
 #include <QString>
 #include <QTextStream>
@@ -37,7 +36,8 @@ public:
     // port opened. Throws tk770::LinkError when that fails.
     void open();
     // Opens only the serial port (the network and serial-number frames use
-    // nothing else). Throws tk770::LinkError when the port cannot be opened.
+    // nothing else). Throws tk770::LinkError when the port cannot be opened
+    // or the target is not a serial port.
     void openSerialPort();
 
     tk770::DeviceSequences& sequences() { return m_sequences; }
@@ -48,8 +48,7 @@ private:
     LinkOptions m_options;
     StreamStatus m_status;
     tk770::LinkState m_state;
-    tk770::QtSerialTransport m_serial;
-    tk770::QtTcpTransport m_tcp;
+    tk770::TargetTransports m_transports;
     tk770::DeviceLink m_link;
     tk770::ParameterImage m_image{};
     tk770::DeviceSequences m_sequences;

@@ -45,7 +45,10 @@ int DeviceLink::read_block(int address, int length, std::uint8_t* destination)
     const std::size_t size = build_read_request(framing, address, length, via.request_room());
     const auto reply = via.exchange(size, n + frame_overhead(framing));
     // A rejected read is not counted here: the sequences judge whole reads.
-    if (!read_reply_ok(framing, reply, length)) return -1;
+    if (!read_reply_ok(framing, reply, address, length)) {
+        via.reply_refused();
+        return -1;
+    }
     std::copy_n(reply.begin() + static_cast<std::ptrdiff_t>(reply_data_offset(framing)), n, destination);
     return 0;
 }
@@ -69,7 +72,8 @@ int DeviceLink::send_block(Command cmd, int address, int length, const std::uint
     LinkBackend& via = backend();
     const Framing framing = via.framing();
     const std::size_t size = build_request(framing, cmd, address, data, via.request_room());
-    const bool accepted = ack_ok(framing, via.exchange(size, frame_overhead(framing)), cmd);
+    const bool accepted = ack_ok(framing, via.exchange(size, frame_overhead(framing)), cmd, address, length);
+    if (!accepted) via.reply_refused();
     via.acknowledgement_judged(cmd, accepted);
     return accepted ? 0 : -1;
 }

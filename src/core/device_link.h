@@ -61,6 +61,10 @@ public:
     // Reads up to bytes.size() bytes; returns how many arrived before the
     // read time-out ran out (or a negative number on an error).
     virtual int read(int port, std::span<std::uint8_t> bytes) = 0;
+    // Reads and discards until the line has been quiet for a moment. Called
+    // before the next request after a reply that was short or not this
+    // request's own: the rest of a late answer may still be on its way.
+    virtual void drain(int) {}
 };
 
 // TCP client as the link uses it. Every failure throws LinkError carrying the
@@ -76,6 +80,11 @@ public:
     // without a wait of its own reports 0 and ignores the change.
     virtual int reply_wait_ms() const { return 0; }
     virtual void set_reply_wait_ms(int) {}
+    // The last reply was not this request's own answer (or never came): what
+    // is still under way on the connection cannot be trusted. A transport
+    // that can starts afresh before its next request, so nothing late is
+    // taken for a later request's answer.
+    virtual void out_of_step() {}
 };
 
 // Where the link writes its one status text (the link panel of the window).

@@ -81,17 +81,32 @@ std::vector<std::uint8_t> build_ack(Framing framing, Command cmd, int address, i
     return built(framing, static_cast<std::uint8_t>(cmd), address, length, {});
 }
 
-bool read_reply_ok(Framing framing, std::span<const std::uint8_t> reply, int length)
+namespace {
+
+// Whether the reply's header repeats the request's.
+bool echoes(Framing framing, std::span<const std::uint8_t> reply, Command cmd, int address, int length)
 {
-    if (framing == Framing::tcp) return !reply.empty() && reply[0] == static_cast<std::uint8_t>(Command::read);
-    if (length < 0 || reply.size() != static_cast<std::size_t>(length) + frame_overhead(framing)) return false;
+    const std::size_t head = framing == Framing::serial ? 1 : 0;
+    if (reply.size() < header_size(framing)) return false;
+    if (framing == Framing::serial && reply[0] != serial_lead_byte) return false;
+    return reply[head] == static_cast<std::uint8_t>(cmd) && ((reply[head + 1] << 8) | reply[head + 2]) == address &&
+           ((reply[head + 3] << 8) | reply[head + 4]) == length;
+}
+
+}  // namespace
+
+bool read_reply_ok(Framing framing, std::span<const std::uint8_t> reply, int address, int length)
+{
+    if (!echoes(framing, reply, Command::read, address, length)) return false;
+    if (framing == Framing::tcp) return true;
+    if (reply.size() != static_cast<std::size_t>(length) + frame_overhead(framing)) return false;
     return checksum(reply.first(reply.size() - 1)) == reply.back();
 }
 
-bool ack_ok(Framing framing, std::span<const std::uint8_t> reply, Command cmd)
+bool ack_ok(Framing framing, std::span<const std::uint8_t> reply, Command cmd, int address, int length)
 {
-    if (framing == Framing::tcp) return !reply.empty() && reply[0] == static_cast<std::uint8_t>(cmd);
-    return reply.size() == frame_overhead(framing);
+    if (!echoes(framing, reply, cmd, address, length)) return false;
+    return framing == Framing::tcp || reply.size() == frame_overhead(framing);
 }
 
 std::optional<std::size_t> request_extent(Framing framing, std::span<const std::uint8_t> bytes)

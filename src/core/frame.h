@@ -46,13 +46,16 @@ std::size_t build_read_request(Framing framing, int address, int length, std::sp
 std::vector<std::uint8_t> build_read_reply(Framing framing, int address, std::span<const std::uint8_t> data);
 std::vector<std::uint8_t> build_ack(Framing framing, Command cmd, int address, int length);
 
-// How a reply is judged, by each transport's own rule. `reply` is exactly
-// what arrived.
-// Serial read: exactly length + 7 bytes with a matching checksum; the header
-// is not examined. TCP read: byte 0 is 0x03; the checksum is not examined.
-bool read_reply_ok(Framing framing, std::span<const std::uint8_t> reply, int length);
-// Serial: any 7 bytes. TCP: byte 0 repeats the command.
-bool ack_ok(Framing framing, std::span<const std::uint8_t> reply, Command cmd);
+// How a reply is judged. `reply` is exactly what arrived. A reply is taken
+// only when its header echoes the request's command, address and length (and
+// the lead byte on the serial line): with bounded waits an answer may come
+// late, and a late answer must never pass for the next request's.
+// Serial read: also exactly length + 7 bytes with a matching checksum.
+// TCP read: the checksum is not examined.
+bool read_reply_ok(Framing framing, std::span<const std::uint8_t> reply, int address, int length);
+// Serial: exactly 7 bytes. Both: the header echoes the request; the checksum
+// is not examined.
+bool ack_ok(Framing framing, std::span<const std::uint8_t> reply, Command cmd, int address, int length);
 // Where a read reply's data starts.
 constexpr std::size_t reply_data_offset(Framing framing) { return header_size(framing); }
 

@@ -19,6 +19,10 @@ std::span<const std::uint8_t> SerialBackend::exchange(std::size_t request_size, 
     // Without a port nothing can arrive: judged like a time-out.
     if (m_port == nullptr) return {};
     const int port = m_state.serial_port;
+    if (m_drain) {
+        m_drain = false;
+        m_port->drain(port);
+    }
     m_port->write(port, std::span<const std::uint8_t>(m_request).first(request_size));
     const auto room = std::span<std::uint8_t>(m_reply).first(reply_size);
     const int count = m_port->read(port, room);
@@ -39,6 +43,11 @@ void SerialBackend::acknowledgement_judged(Command cmd, bool accepted)
 }
 
 TcpBackend::TcpBackend(TcpTransport* client) : m_client(client) {}
+
+void TcpBackend::reply_refused()
+{
+    if (m_client != nullptr) m_client->out_of_step();
+}
 
 std::span<const std::uint8_t> TcpBackend::exchange(std::size_t request_size, std::size_t reply_size)
 {

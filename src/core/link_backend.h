@@ -25,6 +25,9 @@ public:
     virtual std::span<const std::uint8_t> exchange(std::size_t request_size, std::size_t reply_size) = 0;
     // A write or store was judged; the backend keeps its own account.
     virtual void acknowledgement_judged(Command cmd, bool accepted) = 0;
+    // A reply was refused: the transport is not to be trusted to be in step
+    // with its requests until it has been brought back into step.
+    virtual void reply_refused() = 0;
 };
 
 // The serial line: the port number comes from LinkState on every exchange, a
@@ -41,6 +44,7 @@ public:
     std::span<std::uint8_t> request_room() override { return m_request; }
     std::span<const std::uint8_t> exchange(std::size_t request_size, std::size_t reply_size) override;
     void acknowledgement_judged(Command cmd, bool accepted) override;
+    void reply_refused() override { m_drain = true; }
 
 private:
     LinkState& m_state;
@@ -48,6 +52,7 @@ private:
     StatusSink* m_status;
     std::array<std::uint8_t, serial_buffer_size> m_request{};
     std::array<std::uint8_t, serial_buffer_size> m_reply{};
+    bool m_drain = false;  // drain the line before the next request
 };
 
 // TCP: the client delivers the whole reply or throws LinkError, so nothing
@@ -63,6 +68,7 @@ public:
     std::span<std::uint8_t> request_room() override { return m_request; }
     std::span<const std::uint8_t> exchange(std::size_t request_size, std::size_t reply_size) override;
     void acknowledgement_judged(Command, bool) override {}
+    void reply_refused() override;
 
 private:
     TcpTransport* m_client;

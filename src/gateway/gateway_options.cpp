@@ -1,6 +1,7 @@
 #include "gateway/gateway_options.h"
 
 #include "core/file_output.h"
+#include "link/device_target.h"
 #include "link/processor_server.h"
 
 #include <QCommandLineParser>
@@ -63,7 +64,8 @@ QString gatewayUsage()
         "                     [--binary ADDR:PORT|off] [--text ADDR:PORT|off] [--http ADDR:PORT|off]\n"
         "                     [--token-file FILE] [--allow CIDR]... [--audit FILE] [-v]\n"
         "Owns the one link to a TK770 processor and serves it to several clients at once:\n"
-        "  --device SPEC       the processor: tcp:HOST[:PORT] (port 15288), serial:PATH or serial:COM1..COM10\n"
+        "  --device SPEC       the processor: tcp:HOST[:PORT] (port 15288; IPv6 in brackets, tcp:[::1]:PORT),\n"
+        "                      serial:PATH or serial:COM1..COM10\n"
         "  --binary ADDR:PORT  the processor's own protocol, for tk770-panel --host and tk770ctl --tcp\n"
         "                      (default 127.0.0.1:15288)\n"
         "  --text ADDR:PORT    text commands for show automation (default 127.0.0.1:15289)\n"
@@ -113,9 +115,11 @@ std::optional<GatewayOptions> parseGatewayArguments(const QStringList& arguments
         return std::nullopt;
     }
     options.device = parser.value(QStringLiteral("device"));
-    if (!(options.device.startsWith(QLatin1String("tcp:")) && options.device.size() > 4)
-        && !(options.device.startsWith(QLatin1String("serial:")) && options.device.size() > 7)) {
-        error = QStringLiteral("--device wants tcp:HOST[:PORT], serial:PATH or serial:COMn, got '%1'").arg(options.device);
+    DeviceTarget target;
+    if (const TargetError bad = parseDeviceTarget(options.device, target); bad != TargetError::none) {
+        error = QStringLiteral("--device wants tcp:HOST[:PORT], tcp:[IPv6]:PORT, serial:PATH or serial:COM1..COM10, "
+                               "got '%1': %2")
+                    .arg(options.device, targetErrorText(bad));
         return std::nullopt;
     }
     if (!parseListener(parser, QStringLiteral("binary"), options.binary, error)

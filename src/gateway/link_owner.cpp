@@ -2,8 +2,7 @@
 
 #include "core/send_unit.h"
 #include "link/sequences.h"
-#include "link/serial_transport.h"
-#include "link/tcp_transport.h"
+#include "link/target_transports.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,67 +16,29 @@ namespace {
 // lost reply is the processor's business, three mean nobody is there.
 constexpr int failures_until_lost = 3;
 
+// The processor a --device target names, on the Qt transports.
 class QtConnector : public DeviceConnector {
 public:
-    QtConnector(bool tcp, QString host, int port, QString serialDevice, int waitMs)
-        : m_isTcp(tcp), m_host(std::move(host)), m_port(port), m_device(std::move(serialDevice))
-    {
-        if (waitMs > 0) {
-            m_tcp.setConnectWaitMs(waitMs);
-            m_tcp.set_reply_wait_ms(waitMs);
-        }
-    }
+    QtConnector(const DeviceTarget& target, int waitMs) : m_transports(target, waitMs) {}
 
     bool open(LinkState& state, QString& why) override
     {
-        if (m_isTcp) {
-            try {
-                m_tcp.connect(m_host, m_port);
-            } catch (const LinkError& e) {
-                why = QString::fromStdString(e.what());
-                return false;
-            }
-            state.network_mode = 1;
-            return true;
-        }
-        m_portNumber = comPortNumber(m_device);
-        if (m_portNumber == 0) {
-            m_portNumber = 1;  // a device path stands in for the first port
-            m_serial.bindPort(m_portNumber, m_device);
-        }
-        m_serial.open(m_portNumber);
-        m_serial.set_read_timeout(m_portNumber, normal_read_timeout_ms);
-        state.network_mode = 0;
-        state.serial_port = m_portNumber;
-        if (!m_serial.isOpen(m_portNumber)) {
-            why = QStringLiteral("cannot open serial port %1").arg(m_serial.deviceName(m_portNumber));
+        try {
+            m_transports.open(state);
+        } catch (const LinkError& e) {
+            why = QString::fromStdString(e.what());
             return false;
         }
         return true;
     }
-    void close() override
-    {
-        if (m_isTcp)
-            m_tcp.disconnect();
-        else if (m_portNumber > 0)
-            m_serial.close(m_portNumber);
-    }
-    bool isOpen() const override { return m_isTcp ? m_tcp.isOpen() : m_serial.isOpen(m_portNumber); }
-    SerialTransport* serial() override { return &m_serial; }
-    TcpTransport* tcp() override { return &m_tcp; }
-    QString describe() const override
-    {
-        return m_isTcp ? QStringLiteral("tcp:%1:%2").arg(m_host).arg(m_port) : QStringLiteral("serial:%1").arg(m_device);
-    }
+    void close() override { m_transports.close(); }
+    bool isOpen() const override { return m_transports.isOpen(); }
+    SerialTransport* serial() override { return &m_transports.serial(); }
+    TcpTransport* tcp() override { return &m_transports.tcp(); }
+    QString describe() const override { return m_transports.target().text(); }
 
 private:
-    bool m_isTcp;
-    QString m_host;
-    int m_port;
-    QString m_device;
-    int m_portNumber = 0;
-    QtTcpTransport m_tcp;
-    QtSerialTransport m_serial;
+    TargetTransports m_transports;
 };
 
 // Copies `bytes` sent to device `address` into the image wherever the
@@ -98,30 +59,12 @@ QByteArray imageBytes(const ParameterImage& image)
 
 std::unique_ptr<DeviceConnector> makeQtConnector(const QString& device, int replyWaitMs, QString& error)
 {
-    if (device.startsWith(QLatin1String("tcp:"))) {
-        const QString rest = device.mid(4);
-        QString host = rest;
-        int port = tcp_port;
-        const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
-        if (colon >= 0 && rest.indexOf(QLatin1Char(':')) == colon) {
-            bool ok = false;
-            port = rest.mid(colon + 1).toInt(&ok);
-            host = rest.left(colon);
-            if (!ok || port < 1 || port > 65535) {
-                error = QStringLiteral("bad port in --device %1").arg(device);
-                return nullptr;
-            }
-        }
-        if (host.isEmpty()) {
-            error = QStringLiteral("--device tcp: needs a host");
-            return nullptr;
-        }
-        return std::make_unique<QtConnector>(true, host, port, QString(), replyWaitMs);
+    DeviceTarget target;
+    if (const TargetError bad = parseDeviceTarget(device, target); bad != TargetError::none) {
+        error = QStringLiteral("--device '%1': %2").arg(device, targetErrorText(bad));
+        return nullptr;
     }
-    if (device.startsWith(QLatin1String("serial:")) && device.size() > 7)
-        return std::make_unique<QtConnector>(false, QString(), 0, device.mid(7), replyWaitMs);
-    error = QStringLiteral("--device wants tcp:HOST[:PORT], serial:PATH or serial:COMn, got '%1'").arg(device);
-    return nullptr;
+    return std::make_unique<QtConnector>(target, replyWaitMs);
 }
 
 // ------------------------------------------------------------- the worker
@@ -147,7 +90,7 @@ public:
             m_state = LinkState{};
             if (m_connector->open(m_state, why)) {
                 m_state.connected = 1;
-                const int failed = m_sequences.full_read();
+                const int failed = m_sequences.read_image();
                 m_state.error_count = 0;
                 ok = failed == 0;
                 if (!ok) why = QStringLiteral("%1 of %2 blocks unanswered").arg(failed).arg(block_count);
@@ -211,18 +154,17 @@ private:
         case LinkOp::send_unit: return send_unit(m_link, op.image, op.unit) == SendResult::accepted;
         case LinkOp::save: return m_sequences.save_to_memory() == Outcome::succeeded;
         case LinkOp::restart: return m_sequences.restart() == Outcome::succeeded;
+        case LinkOp::read_image: {
+            const int failed = m_sequences.read_image();
+            m_state.error_count = 0;
+            data = imageBytes(m_image);
+            return failed == 0;
+        }
         case LinkOp::transfer: break;
         }
         const auto* source = reinterpret_cast<const std::uint8_t*>(op.data.constData());
         switch (op.command) {
         case Command::read: {
-            if (op.address < 0 && op.length == static_cast<int>(image_size)) {
-                // The whole image again (after a restart).
-                const int failed = m_sequences.full_read();
-                m_state.error_count = 0;
-                data = imageBytes(m_image);
-                return failed == 0;
-            }
             QByteArray buffer(op.length, '\0');
             if (m_link.read_block(op.address, op.length, reinterpret_cast<std::uint8_t*>(buffer.data())) != 0)
                 return false;
@@ -391,28 +333,25 @@ void LinkOwner::finished(LinkResult result, const QByteArray& data, bool lost)
             std::memcpy(after.data() + op.unit.image_offset(), op.image.data() + op.unit.image_offset(),
                         static_cast<std::size_t>(op.unit.length));
             break;
-        case LinkOp::transfer:
-            if (op.command == Command::read && op.address < 0)
-                std::memcpy(after.data(), data.constData(), image_size);
-            else
-                applyBytes(after, op.address, op.command == Command::read ? data : op.data);
-            break;
+        case LinkOp::read_image: std::memcpy(after.data(), data.constData(), image_size); break;
+        case LinkOp::transfer: applyBytes(after, op.address, op.command == Command::read ? data : op.data); break;
         case LinkOp::save: changes = false; break;
         case LinkOp::restart: {
             // The processor reloads its working settings from memory: read
             // them again before anybody else's request.
             changes = false;
             LinkOp reread;
-            reread.command = Command::read;
-            reread.address = -1;
-            reread.length = static_cast<int>(image_size);
+            reread.kind = LinkOp::read_image;
             m_queue.push_front(Job{job.peer, [reread](const ParameterImage&) { return reread; }, {}});
             break;
         }
         }
         if (changes) applyChanges(after, job.peer);
     }
-    if (job.finish) job.finish(result, data);
+    // A lost reply to a write or store is told after its block was read
+    // back (readBack takes the job's finish along).
+    const bool deferred = result == LinkResult::no_reply && !lost && readBack(op, job);
+    if (!deferred && job.finish) job.finish(result, data);
     if (lost) {
         goOffline();
         emit trace(QStringLiteral("link %1: lost").arg(m_deviceText));
@@ -421,6 +360,31 @@ void LinkOwner::finished(LinkResult result, const QByteArray& data, bool lost)
     }
     runNext();
     idleAgain();
+}
+
+bool LinkOwner::readBack(const LinkOp& op, Job& job)
+{
+    const bool sent = op.kind == LinkOp::send_unit || (op.kind == LinkOp::transfer && op.command != Command::read);
+    if (!sent) return false;
+    // Only what the mirror holds is worth reading back (not the command
+    // register, say).
+    bool mirrored = false;
+    for (int i = 0; i < op.length && !mirrored; ++i) mirrored = image_offset_of(op.address + i).has_value();
+    if (!mirrored) return false;
+    LinkOp reread;
+    reread.command = Command::read;
+    reread.address = op.address;
+    reread.length = op.length;
+    // Ahead of everybody else's request, so no client works from a value the
+    // processor may not hold; what it finds is the processor's own. The
+    // client hears of its lost reply once the mirror is true again, so what
+    // it asks next is answered with what the processor holds.
+    Finish told = [finish = std::move(job.finish)](LinkResult, const QByteArray&) {
+        if (finish) finish(LinkResult::no_reply, {});
+    };
+    m_queue.push_front(Job{GatewayPeer{QStringLiteral("-"), QStringLiteral("device")},
+                           [reread](const ParameterImage&) { return std::optional<LinkOp>(reread); }, std::move(told)});
+    return true;
 }
 
 void LinkOwner::applyChanges(const ParameterImage& after, const GatewayPeer& peer)

@@ -5,7 +5,9 @@
 // the device sequences, the Qt transports) runs in a worker of its own, so a
 // slow or silent processor never stops the listeners. Accepted writes,
 // stores and reads update the mirror, and each changed field is reported
-// with the client it came from.
+// with the client it came from. A write or store whose reply was lost may
+// still have been taken, so its block is read back before anything else
+// and the mirror shows what the processor really holds.
 #pragma once
 
 #include "core/device_link.h"
@@ -61,9 +63,10 @@ enum class LinkResult {
     offline,   // the link is down: nothing was sent
 };
 
-// One exchange with the processor.
+// One exchange with the processor: a block transfer, a unit sent from an
+// image, the save and restart sequences, or the whole image read again.
 struct LinkOp {
-    enum Kind { transfer, send_unit, save, restart };
+    enum Kind { transfer, send_unit, save, restart, read_image };
     Kind kind = transfer;
     Command command = Command::read;  // transfer
     int address = 0;                  // transfer: the block; unit: filled from the unit
@@ -128,6 +131,7 @@ private:
     void goOffline();
     void scheduleRetry();
     void applyChanges(const ParameterImage& after, const GatewayPeer& peer);
+    bool readBack(const LinkOp& op, Job& job);
     void probe();
     void idleAgain();
 

@@ -103,7 +103,7 @@ void DeviceSequences::refresh()
     if (m_hooks.refreshing) *m_hooks.refreshing = 0;
 }
 
-int DeviceSequences::full_read()
+int DeviceSequences::read_image()
 {
     int failed = 0;
     for (const BlockRow& row : BlockMap) {
@@ -135,7 +135,7 @@ Outcome DeviceSequences::connect()
         const std::string host = m_hooks.tcp_connect();
         return tcp_connected(host);
     }
-    return read_everything();
+    return read_on_connect();
 }
 
 Outcome DeviceSequences::tcp_connected(std::string_view host)
@@ -152,7 +152,7 @@ Outcome DeviceSequences::tcp_connected(std::string_view host)
 bool DeviceSequences::read_and_judge()
 {
     LinkState& st = m_link.state();
-    full_read();
+    read_image();
     if (st.error_count != 0) {
         st.connected = 0;
         message(text_connect_fail);
@@ -163,7 +163,7 @@ bool DeviceSequences::read_and_judge()
     return true;
 }
 
-Outcome DeviceSequences::read_everything()
+Outcome DeviceSequences::read_on_connect()
 {
     LinkState& st = m_link.state();
     st.error_count = 0;
@@ -293,7 +293,7 @@ std::optional<NetworkSettings> DeviceSequences::read_network_settings()
     int count = 0;
     send_serial_frame(request, reply, &count);
     if (count != static_cast<int>(reply.size())) return std::nullopt;
-    if (!read_reply_ok(Framing::serial, reply, network_block_size)) return std::nullopt;
+    if (!read_reply_ok(Framing::serial, reply, network_block_address, network_block_size)) return std::nullopt;
     NetworkSettings settings;
     std::copy_n(reply.begin() + reply_data_offset(Framing::serial), network_block_size, settings.bytes.begin());
     return settings;

@@ -79,7 +79,7 @@ public:
 
     // Reads the 19 blocks in BlockMap order into the image; every failed read
     // adds 1 to error_count and the rest still run. Returns the failures.
-    int full_read();
+    int read_image();
     // Opens serial_port at 38,400 baud 8N1 with the normal read time-out.
     void open_serial_port();
 
@@ -91,6 +91,7 @@ public:
     Outcome tcp_connected(std::string_view host);
     void disconnect();
 
+    // The Read All command: the image afresh while the link is up.
     Outcome read_all();
     Outcome download_all(const DownloadProgress& progress = {});
     Outcome save_to_memory();
@@ -106,7 +107,8 @@ public:
     void store_serial_number(std::string_view text);
 
 private:
-    Outcome read_everything();
+    // Connect's read: the image afresh, and the link marked up when it came.
+    Outcome read_on_connect();
     bool read_and_judge();
     Outcome write_command_byte(int address, std::uint8_t value, std::string_view ok, std::string_view fail);
     void message(std::string_view text);

@@ -7,17 +7,6 @@
 
 namespace tk770 {
 
-int comPortNumber(const QString& device)
-{
-    // COM1 to COM10, exactly.
-    if (!device.startsWith(QLatin1String("COM"))) return 0;
-    const QStringView number = QStringView(device).mid(3);
-    if (number.isEmpty() || number.size() > 2 || number.front() == u'0') return 0;
-    if (!std::all_of(number.begin(), number.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) return 0;
-    const int n = number.toInt();
-    return n <= 10 ? n : 0;
-}
-
 struct QtSerialTransport::Port {
     QString boundPath;
     int timeoutMs = normal_read_timeout_ms;
@@ -29,6 +18,11 @@ namespace {
 // A write that cannot drain in this time is given up; its result is never
 // examined, so only the read that follows can tell.
 constexpr int write_wait_ms = 2000;
+// The line counts as quiet once nothing arrived for this long: far more than
+// the gap between two bytes of one frame at 38,400 baud. A line that never
+// falls quiet is given up on after drain_limit_ms.
+constexpr int quiet_ms = 100;
+constexpr int drain_limit_ms = 2000;
 }
 
 QtSerialTransport::QtSerialTransport()
@@ -157,6 +151,22 @@ int QtSerialTransport::read(int port, std::span<std::uint8_t> bytes)
         got += n;
     }
     return static_cast<int>(got);
+}
+
+}  // namespace tk770
+
+namespace tk770 {
+
+void QtSerialTransport::drain(int port)
+{
+    Port* p = slot(port);
+    if (!p || !p->serial) return;
+    QSerialPort& s = *p->serial;
+    QDeadlineTimer limit(drain_limit_ms);
+    do {
+        s.readAll();
+    } while (!limit.hasExpired() && s.waitForReadyRead(quiet_ms));
+    s.readAll();
 }
 
 }  // namespace tk770

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/device_link.h"
+#include "link/device_target.h"
 
 #include <QSerialPort>
 #include <QString>
@@ -12,9 +13,6 @@
 #include <memory>
 
 namespace tk770 {
-
-// Port number of COM1..COM10, 0 for anything else (a device path).
-int comPortNumber(const QString& device);
 
 class QtSerialTransport : public SerialTransport {
 public:
@@ -46,6 +44,7 @@ public:
     void set_read_timeout(int port, int milliseconds) override;
     void write(int port, std::span<const std::uint8_t> bytes) override;
     int read(int port, std::span<std::uint8_t> bytes) override;
+    void drain(int port) override;
 
 private:
     struct Port;

@@ -13,7 +13,7 @@ void QtTcpTransport::set_reply_wait_ms(int milliseconds)
     m_replyWaitMs = milliseconds < 1 ? 1 : milliseconds;
 }
 
-void QtTcpTransport::setConnectWaitMs(int milliseconds)
+void QtTcpTransport::set_connect_wait_ms(int milliseconds)
 {
     m_connectWaitMs = milliseconds < 1 ? 1 : milliseconds;
 }
@@ -31,8 +31,9 @@ void QtTcpTransport::fail(const QString& text) const
     throw LinkError(QStringLiteral("%1 (processor at %2)").arg(text, peerText()).toStdString());
 }
 
-void QtTcpTransport::timedOut() const
+void QtTcpTransport::timedOut()
 {
+    m_outOfStep = true;
     throw LinkError(QStringLiteral("Timed out waiting for the processor at %1").arg(peerText()).toStdString());
 }
 
@@ -44,6 +45,7 @@ void QtTcpTransport::connect(const QString& host, int port)
         m_socket->abort();
         m_socket.reset();
     }
+    m_outOfStep = false;
     m_host = host;
     m_port = port;
     auto socket = std::make_unique<QTcpSocket>();
@@ -64,6 +66,7 @@ void QtTcpTransport::connect(const QString& host, int port)
 
 void QtTcpTransport::disconnect()
 {
+    m_outOfStep = false;
     if (!m_socket) return;
     if (m_socket->state() == QAbstractSocket::ConnectedState) {
         m_socket->disconnectFromHost();
@@ -80,11 +83,15 @@ bool QtTcpTransport::isOpen() const
 
 void QtTcpTransport::send(std::span<const std::uint8_t> bytes)
 {
+    // The processor answers in order, so an answer given up on would arrive
+    // where the next one is expected; only a fresh connection is sure to
+    // hold nothing of it.
+    if (m_outOfStep && m_socket && !m_host.isEmpty()) connect(m_host, m_port);
     if (!isOpen()) fail(m_socket ? m_socket->errorString() : QStringLiteral("Not connected to the processor"));
     QTcpSocket& s = *m_socket;
-    // Bytes still queued belong to an earlier exchange (surplus after a
-    // reply, the part of a reply that came too late); left there, they would
-    // be taken for the answer to this request.
+    // Bytes still queued belong to an earlier exchange (surplus after an
+    // accepted reply); left there, they would be taken for this request's
+    // answer.
     do {
         s.readAll();
     } while (s.waitForReadyRead(0));

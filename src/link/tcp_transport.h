@@ -33,15 +33,19 @@ public:
 
     int reply_wait_ms() const override { return m_replyWaitMs; }
     void set_reply_wait_ms(int milliseconds) override;
-    int connectWaitMs() const { return m_connectWaitMs; }
-    void setConnectWaitMs(int milliseconds);
+    int connect_wait_ms() const { return m_connectWaitMs; }
+    void set_connect_wait_ms(int milliseconds);
+
+    // A reply that timed out or was refused may still be on its way: the
+    // next send() connects afresh, and closing the socket discards it.
+    void out_of_step() override { m_outOfStep = true; }
 
     void send(std::span<const std::uint8_t> bytes) override;
     void receive(std::span<std::uint8_t> bytes) override;
 
 private:
     [[noreturn]] void fail(const QString& text) const;
-    [[noreturn]] void timedOut() const;
+    [[noreturn]] void timedOut();
     QString peerText() const;
 
     std::unique_ptr<QTcpSocket> m_socket;
@@ -49,6 +53,7 @@ private:
     int m_port = tcp_port;
     int m_connectWaitMs = default_connect_wait_ms;
     int m_replyWaitMs = default_reply_wait_ms;
+    bool m_outOfStep = false;
 };
 
 }  // namespace tk770

@@ -24,7 +24,7 @@ namespace {
 constexpr int file_image_start = 5;
 // Every device command starts with the 19 block reads of a full read, so
 // download step k is the simulator's request 19 + k.
-constexpr int full_read_requests = 19;
+constexpr int image_read_requests = 19;
 
 QString tcpTarget(const SimProcess& sim) { return QStringLiteral("%1:%2").arg(sim.tcpHost()).arg(sim.tcpPort()); }
 
@@ -117,11 +117,11 @@ TEST_P(Download, VerifiesByReadingBackAndNamesAnUnconfirmedStep)
     }
     // --verify reads all 19 blocks again after the 16 steps.
     if (c.status == 0 || !c.out.isEmpty()) {
-        EXPECT_EQ(requestCount(sim), full_read_requests + 16 + (c.verify ? full_read_requests : 0));
+        EXPECT_EQ(requestCount(sim), image_read_requests + 16 + (c.verify ? image_read_requests : 0));
     }
 }
 
-QString request(int step) { return QStringLiteral("@%1").arg(full_read_requests + step); }
+QString request(int step) { return QStringLiteral("@%1").arg(image_read_requests + step); }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Download,
@@ -362,8 +362,9 @@ TEST_P(HostsFile, RefusesEachBadLineWithItsNumberAndReason)
             << std::get<QStringList>(parsed).join('\n').toStdString();
         QStringList got;
         for (const auto& h : std::get<QList<tk770::BackupHost>>(parsed))
-            got << (h.link.tcp ? QStringLiteral("%1 %2 tcp %3 %4").arg(h.line).arg(h.name, h.link.host).arg(h.link.port)
-                               : QStringLiteral("%1 %2 serial %3").arg(h.line).arg(h.name, h.link.serialDevice));
+            got << (h.link.target.isTcp()
+                        ? QStringLiteral("%1 %2 tcp %3 %4").arg(h.line).arg(h.name, h.link.target.host).arg(h.link.target.port)
+                        : QStringLiteral("%1 %2 serial %3").arg(h.line).arg(h.name, h.link.target.device));
         EXPECT_EQ(got, c.accepted);
     } else {
         ASSERT_TRUE(std::holds_alternative<QStringList>(parsed));

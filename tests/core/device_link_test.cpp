@@ -22,6 +22,7 @@ public:
     std::vector<Bytes> written;
     std::vector<int> ports;
     std::deque<std::optional<Bytes>> replies;
+    int drains = 0;
 
     void open(int) override {}
     void close(int) override {}
@@ -42,6 +43,7 @@ public:
         std::copy_n(reply->begin(), n, bytes.begin());
         return static_cast<int>(n);
     }
+    void drain(int) override { ++drains; }
 };
 
 // TCP client that records frames sent and delivers scripted replies. Like the
@@ -51,6 +53,9 @@ public:
     std::vector<Bytes> sent;
     std::deque<Bytes> replies;
     bool fail_send = false;
+    int out_of_steps = 0;
+
+    void out_of_step() override { ++out_of_steps; }
 
     void send(std::span<const std::uint8_t> bytes) override
     {
@@ -79,6 +84,10 @@ Bytes with_checksum(Bytes b)
     b.push_back(checksum(b));
     return b;
 }
+
+// The processor's acknowledgement of a request, echoing its header.
+Bytes serial_ack(Command cmd, int address, int length) { return build_ack(Framing::serial, cmd, address, length); }
+Bytes tcp_ack(Command cmd, int address, int length) { return build_ack(Framing::tcp, cmd, address, length); }
 
 class LinkFixture : public testing::Test {
 protected:
@@ -115,14 +124,13 @@ TEST_P(RequestFrameTest, SendsTheFrameByteForByte)
     const auto& c = GetParam();
     state.network_mode = c.network_mode;
     // Accepting replies, so that only the request is under test.
-    if (c.network_mode == 0) {
-        serial.replies.push_back(c.command == Command::read ? with_checksum(Bytes(6 + c.length, 0))
-                                                            : Bytes(7, 0));
-    } else {
-        Bytes reply(c.command == Command::read ? 6 + c.length : 6, 0);
-        reply[0] = static_cast<std::uint8_t>(c.command);
+    const Framing framing = c.network_mode == 0 ? Framing::serial : Framing::tcp;
+    const Bytes reply = c.command == Command::read ? build_read_reply(framing, c.address, Bytes(c.length, 0))
+                                                   : build_ack(framing, c.command, c.address, c.length);
+    if (c.network_mode == 0)
+        serial.replies.push_back(reply);
+    else
         tcp.replies.push_back(reply);
-    }
     Bytes buffer = c.data;
     buffer.resize(c.length);
 
@@ -225,15 +233,20 @@ INSTANTIATE_TEST_SUITE_P(
     Replies, ReadReplyTest,
     testing::Values(
         ReadReplyCase{"SerialMatchingReply", 0, serial_reply({0xCA, 0x03, 0x00, 0x10, 0x00, 0x04}), true},
-        ReadReplyCase{"SerialHeaderNotExamined", 0, serial_reply({0x00, 0x99, 0x7F, 0x01, 0x02, 0x03}), true},
+        ReadReplyCase{"SerialHeaderOfAnotherRequest", 0, serial_reply({0x00, 0x99, 0x7F, 0x01, 0x02, 0x03}), false},
+        ReadReplyCase{"SerialReplyToAReadElsewhere", 0, serial_reply({0xCA, 0x03, 0x01, 0xF4, 0x00, 0x04}), false},
         ReadReplyCase{"SerialWrongChecksum", 0,
                       Bytes{0xCA, 0x03, 0x00, 0x10, 0x00, 0x04, 0x11, 0x22, 0x33, 0x44, 0x00}, false},
         ReadReplyCase{"SerialOneByteShort", 0,
                       with_checksum({0xCA, 0x03, 0x00, 0x10, 0x00, 0x04, 0x11, 0x22, 0x33}), false},
         ReadReplyCase{"SerialTimeOut", 0, Bytes{}, false},
         ReadReplyCase{"SerialPortError", 0, std::nullopt, false},
-        ReadReplyCase{"TcpChecksumNotExamined", 1, Bytes{0x03, 0xFF, 0xFF, 0xFF, 0xFF, 0x11, 0x22, 0x33, 0x44, 0x00},
+        ReadReplyCase{"TcpChecksumNotExamined", 1, Bytes{0x03, 0x00, 0x10, 0x00, 0x04, 0x11, 0x22, 0x33, 0x44, 0x00},
                       true},
+        ReadReplyCase{"TcpReplyToAReadElsewhere", 1,
+                      Bytes{0x03, 0x00, 0x00, 0x00, 0x04, 0x11, 0x22, 0x33, 0x44, 0x00}, false},
+        ReadReplyCase{"TcpReplyOfAnotherLength", 1, Bytes{0x03, 0x00, 0x10, 0x00, 0x05, 0x11, 0x22, 0x33, 0x44, 0x00},
+                      false},
         ReadReplyCase{"TcpWrongCommandByte", 1, Bytes{0x06, 0x00, 0x10, 0x00, 0x04, 0x11, 0x22, 0x33, 0x44, 0x7E},
                       false}),
     [](const auto& info) { return info.param.name; });
@@ -275,16 +288,72 @@ TEST_P(AckTest, JudgesAndCounts)
 INSTANTIATE_TEST_SUITE_P(
     Acks, AckTest,
     testing::Values(
-        AckCase{"SerialWriteAnySevenBytes", 0, Command::write, Bytes{1, 2, 3, 4, 5, 6, 7}, 0, 5, false},
-        AckCase{"SerialStoreResetsCount", 0, Command::store, Bytes(7, 0xFF), 0, 0, false},
+        AckCase{"SerialWriteEchoed", 0, Command::write, serial_ack(Command::write, 0x20, 1), 0, 5, false},
+        AckCase{"SerialWriteSumNotExamined", 0, Command::write, Bytes{0xCA, 0x06, 0x00, 0x20, 0x00, 0x01, 0x00}, 0, 5,
+                false},
+        AckCase{"SerialStoreResetsCount", 0, Command::store, serial_ack(Command::store, 0x20, 1), 0, 0, false},
+        AckCase{"SerialWriteSevenBytesOfAnything", 0, Command::write, Bytes{1, 2, 3, 4, 5, 6, 7}, -1, 6, true},
+        AckCase{"SerialStoreAckOfAnotherAddress", 0, Command::store, serial_ack(Command::store, 0x21, 1), -1, 6, true},
         AckCase{"SerialWriteSixBytes", 0, Command::write, Bytes(6, 0), -1, 6, true},
         AckCase{"SerialStoreTimeOut", 0, Command::store, Bytes{}, -1, 6, true},
         AckCase{"SerialWritePortError", 0, Command::write, std::nullopt, -1, 6, true},
-        AckCase{"TcpWriteAck", 1, Command::write, Bytes{0x06, 0, 0, 0, 0, 0}, 0, 5, false},
-        AckCase{"TcpStoreAckDoesNotReset", 1, Command::store, Bytes{0x10, 0, 0, 0, 0, 0}, 0, 5, false},
-        AckCase{"TcpWriteAnsweredAsStore", 1, Command::write, Bytes{0x10, 0, 0, 0, 0, 0}, -1, 5, false},
-        AckCase{"TcpStoreAnsweredAsWrite", 1, Command::store, Bytes{0x06, 0, 0, 0, 0, 0}, -1, 5, false}),
+        AckCase{"TcpWriteAck", 1, Command::write, Bytes{0x06, 0, 0x20, 0, 1, 0}, 0, 5, false},
+        AckCase{"TcpStoreAckDoesNotReset", 1, Command::store, tcp_ack(Command::store, 0x20, 1), 0, 5, false},
+        AckCase{"TcpWriteAnsweredAsStore", 1, Command::write, tcp_ack(Command::store, 0x20, 1), -1, 5, false},
+        AckCase{"TcpStoreAnsweredAsWrite", 1, Command::store, tcp_ack(Command::write, 0x20, 1), -1, 5, false},
+        AckCase{"TcpOnlyTheCommandByteRight", 1, Command::store, Bytes{0x10, 0, 0, 0, 0, 0}, -1, 5, false},
+        AckCase{"TcpAckOfAnotherLength", 1, Command::write, tcp_ack(Command::write, 0x20, 2), -1, 5, false}),
     [](const auto& info) { return info.param.name; });
+
+// ---- a reply that came late ----
+
+// After a reply that never came or was another request's, the transport is
+// brought back into step before the next request: the serial line is
+// drained of whatever is still arriving, the TCP client told to start afresh.
+// An accepted reply costs neither.
+TEST_F(LinkFixture, TransportIsBroughtBackIntoStepAfterARefusedReply)
+{
+    struct Step {
+        const char* name;
+        std::optional<Bytes> reply;  // to a read of 4 bytes at 0x10; nullopt: nothing came
+        bool accepted;
+        int drains_before_next;      // serial drains once the next request went out
+    };
+    const Bytes mine = serial_reply({0xCA, 0x03, 0x00, 0x10, 0x00, 0x04});
+    const Bytes late = serial_reply({0xCA, 0x03, 0x00, 0x00, 0x00, 0x04});
+    const Step steps[] = {
+        {"accepted", mine, true, 0},
+        {"time-out", std::nullopt, false, 1},
+        {"an earlier read's late answer", late, false, 2},
+        {"accepted again", mine, true, 2},
+        {"accepted once more", mine, true, 2},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        serial.replies.push_back(step.reply ? *step.reply : Bytes{});
+        Bytes destination(4, 0xEE);
+        EXPECT_EQ(link.read_block(0x10, 4, destination.data()), step.accepted ? 0 : -1);
+        // The drain owed by this step shows when the next request goes out.
+        serial.replies.push_back(serial_ack(Command::write, 0x20, 1));
+        const std::uint8_t v = 1;
+        EXPECT_EQ(link.write_block(0x20, 1, &v), 0);
+        EXPECT_EQ(serial.drains, step.drains_before_next);
+    }
+
+    state.network_mode = 1;
+    const Bytes tcp_late{0x03, 0x00, 0x00, 0x00, 0x04, 0x11, 0x22, 0x33, 0x44, 0x00};
+    tcp.replies.push_back(tcp_late);
+    Bytes destination(4, 0xEE);
+    EXPECT_EQ(link.read_block(0x10, 4, destination.data()), -1);
+    EXPECT_EQ(tcp.out_of_steps, 1);
+    tcp.replies.push_back(tcp_ack(Command::store, 0x21, 1));
+    const std::uint8_t v = 1;
+    EXPECT_EQ(link.store_block(0x20, 1, &v), -1) << "an acknowledgement of another store";
+    EXPECT_EQ(tcp.out_of_steps, 2);
+    tcp.replies.push_back(tcp_ack(Command::store, 0x20, 1));
+    EXPECT_EQ(link.store_block(0x20, 1, &v), 0);
+    EXPECT_EQ(tcp.out_of_steps, 2);
+}
 
 // ---- the failure count ----
 
@@ -308,7 +377,7 @@ TEST_F(LinkFixture, CountRaisedElsewhereDropsTheLinkOnlyAtTheNextFailedWrite)
     const std::uint8_t v = 1;
     Bytes destination(1);
     EXPECT_EQ(link.read_block(0x20, 1, destination.data()), -1);
-    serial.replies.push_back(Bytes(7, 0));
+    serial.replies.push_back(serial_ack(Command::write, 0x20, 1));
     EXPECT_EQ(link.write_block(0x20, 1, &v), 0);
     EXPECT_EQ(state.connected, 1);
     EXPECT_EQ(state.error_count, 30);
@@ -333,14 +402,14 @@ TEST(LinkWithoutStatus, FailureIsCountedWithoutASink)
 TEST_F(LinkFixture, TransportIsChosenOnEveryCall)
 {
     const std::uint8_t v = 2;
-    serial.replies.push_back(Bytes(7, 0));
-    tcp.replies.push_back(Bytes{0x06, 0, 0, 0, 0, 0});
+    serial.replies.push_back(serial_ack(Command::write, 0x15E, 1));
+    tcp.replies.push_back(tcp_ack(Command::write, 0x15E, 1));
     EXPECT_EQ(link.write_block(0x15E, 1, &v), 0);
     state.network_mode = 1;
     EXPECT_EQ(link.write_block(0x15E, 1, &v), 0);
     state.network_mode = 0;
     state.serial_port = 7;
-    serial.replies.push_back(Bytes(7, 0));
+    serial.replies.push_back(serial_ack(Command::write, 0x15E, 1));
     EXPECT_EQ(link.write_block(0x15E, 1, &v), 0);
     EXPECT_EQ(serial.written.size(), 2u);
     EXPECT_EQ(tcp.sent.size(), 1u);
@@ -363,10 +432,10 @@ TEST(LinkTransportsSetLater, ExchangesGoThroughTheTransportsSetLast)
     EXPECT_EQ(link.tcp(), &tcp);
 
     const std::uint8_t v = 2;
-    serial.replies.push_back(Bytes(7, 0));
+    serial.replies.push_back(serial_ack(Command::write, 0x15E, 1));
     EXPECT_EQ(link.write_block(0x15E, 1, &v), 0);
     state.network_mode = 1;
-    tcp.replies.push_back(Bytes{0x06, 0, 0, 0, 0, 0});
+    tcp.replies.push_back(tcp_ack(Command::write, 0x15E, 1));
     EXPECT_EQ(link.write_block(0x15E, 1, &v), 0);
     EXPECT_EQ(serial.written.size(), 1u);
     EXPECT_EQ(tcp.sent.size(), 1u);
@@ -486,7 +555,7 @@ TEST_F(LinkFixture, LongestBlockFillsTheSerialBuffers)
     ASSERT_EQ(link.read_block(0, max_block_length, destination.data()), 0);
     EXPECT_EQ(destination, data);
 
-    serial.replies.push_back(Bytes(7, 0));
+    serial.replies.push_back(serial_ack(Command::store, 0, max_block_length));
     ASSERT_EQ(link.store_block(0, max_block_length, data.data()), 0);
     ASSERT_EQ(serial.written.back().size(), static_cast<std::size_t>(serial_buffer_size));
     EXPECT_TRUE(std::equal(data.begin(), data.end(), serial.written.back().begin() + 6));

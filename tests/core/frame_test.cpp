@@ -61,33 +61,60 @@ TEST(FrameRoundTrip, RequestsParseAndRepliesAreAccepted)
             EXPECT_EQ(request.length, 3);
             EXPECT_EQ(Bytes(request.data.begin(), request.data.end()), cmd == Command::read ? Bytes{} : data);
         }
-        EXPECT_TRUE(read_reply_ok(framing, build_read_reply(framing, 0x3F0, data), 3));
-        EXPECT_TRUE(ack_ok(framing, build_ack(framing, Command::store, 0x3F0, 3), Command::store));
+        EXPECT_TRUE(read_reply_ok(framing, build_read_reply(framing, 0x3F0, data), 0x3F0, 3));
+        EXPECT_TRUE(ack_ok(framing, build_ack(framing, Command::store, 0x3F0, 3), Command::store, 0x3F0, 3));
     }
 }
 
+// With a checksum appended, as the processor sends it.
+Bytes summed(Bytes bytes)
+{
+    bytes.push_back(checksum(bytes));
+    return bytes;
+}
+
+// Judged as the answer to a read of 2 bytes at 0x102 and to a store of 2
+// bytes at 0x102. A reply must echo its own request's header: an answer that
+// came late to an earlier request is never taken for this one's.
 TEST(FrameJudging, EachTransportByItsOwnRule)
 {
     struct Case {
         const char* name;
         Framing framing;
         Bytes reply;
-        bool read_ok;   // as the reply to a read of 2 bytes
-        bool store_ok;  // as the acknowledgement of a store
+        bool read_ok;   // as the reply to the read
+        bool store_ok;  // as the acknowledgement of the store
     };
     const Case cases[] = {
-        {"serial read, header not examined", Framing::serial, {0x00, 0x99, 0, 0, 0, 0, 0x11, 0x22, 0xCC}, true, false},
-        {"serial read, wrong sum", Framing::serial, {0xCA, 0x03, 0, 0, 0, 2, 0x11, 0x22, 0x00}, false, false},
-        {"serial, any seven bytes acknowledge", Framing::serial, Bytes(7, 0xEE), false, true},
-        {"serial, six bytes do not", Framing::serial, Bytes(6, 0xEE), false, false},
-        {"tcp read, sum not examined", Framing::tcp, {0x03, 0xFF, 0xFF, 0xFF, 0xFF, 0x11, 0x22, 0x00}, true, false},
-        {"tcp ack repeats the command", Framing::tcp, {0x10, 0, 0, 0, 0, 0}, false, true},
-        {"tcp ack of another command", Framing::tcp, {0x06, 0, 0, 0, 0, 0}, false, false},
+        {"serial read reply", Framing::serial, summed({0xCA, 0x03, 0x01, 0x02, 0, 2, 0x11, 0x22}), true, false},
+        {"serial read, wrong sum", Framing::serial, {0xCA, 0x03, 0x01, 0x02, 0, 2, 0x11, 0x22, 0x00}, false, false},
+        {"serial read of another address", Framing::serial, summed({0xCA, 0x03, 0, 0, 0, 2, 0x11, 0x22}), false,
+         false},
+        {"serial read without the lead byte", Framing::serial, summed({0x00, 0x03, 0x01, 0x02, 0, 2, 0x11, 0x22}),
+         false, false},
+        {"serial read reply one byte long", Framing::serial, summed({0xCA, 0x03, 0x01, 0x02, 0, 2, 0x11}), false,
+         false},
+        {"serial store acknowledged, sum not examined", Framing::serial, {0xCA, 0x10, 0x01, 0x02, 0, 2, 0xEE}, false,
+         true},
+        {"serial acknowledgement of a write", Framing::serial, summed({0xCA, 0x06, 0x01, 0x02, 0, 2}), false, false},
+        {"serial acknowledgement of another address", Framing::serial, summed({0xCA, 0x10, 0x01, 0xF4, 0, 2}), false,
+         false},
+        {"serial acknowledgement of another length", Framing::serial, summed({0xCA, 0x10, 0x01, 0x02, 0, 1}), false,
+         false},
+        {"serial, seven bytes of anything", Framing::serial, Bytes(7, 0xEE), false, false},
+        {"serial, six bytes", Framing::serial, {0xCA, 0x10, 0x01, 0x02, 0, 2}, false, false},
+        {"tcp read, sum not examined", Framing::tcp, {0x03, 0x01, 0x02, 0, 2, 0x11, 0x22, 0x00}, true, false},
+        {"tcp read of another address", Framing::tcp, summed({0x03, 0, 0, 0, 2, 0x11, 0x22}), false, false},
+        {"tcp read of another length", Framing::tcp, summed({0x03, 0x01, 0x02, 0, 3, 0x11, 0x22}), false, false},
+        {"tcp ack repeats the header", Framing::tcp, {0x10, 0x01, 0x02, 0, 2, 0}, false, true},
+        {"tcp ack of another command", Framing::tcp, {0x06, 0x01, 0x02, 0, 2, 0}, false, false},
+        {"tcp ack of another address", Framing::tcp, {0x10, 0x01, 0x03, 0, 2, 0}, false, false},
+        {"tcp ack with only its first byte right", Framing::tcp, {0x10, 0, 0, 0, 0, 0}, false, false},
         {"tcp nothing", Framing::tcp, {}, false, false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(read_reply_ok(c.framing, c.reply, 2), c.read_ok) << c.name;
-        EXPECT_EQ(ack_ok(c.framing, c.reply, Command::store), c.store_ok) << c.name;
+        EXPECT_EQ(read_reply_ok(c.framing, c.reply, 0x102, 2), c.read_ok) << c.name;
+        EXPECT_EQ(ack_ok(c.framing, c.reply, Command::store, 0x102, 2), c.store_ok) << c.name;
     }
 }
 

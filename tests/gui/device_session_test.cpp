@@ -157,7 +157,7 @@ TEST_F(DeviceSession, OperatorSessionEndsWithTheProcessorHoldingTheImage)
     tk770::DeviceLink link(state, nullptr, &client, nullptr);
     tk770::ParameterImage readBack{};
     tk770::DeviceSequences sequences(link, readBack);
-    EXPECT_EQ(sequences.full_read(), 0);
+    EXPECT_EQ(sequences.read_image(), 0);
     EXPECT_EQ(readBack, edited);
 }
 

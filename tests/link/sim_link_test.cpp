@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <memory>
 
@@ -48,6 +49,18 @@ public:
         return true;
     }
     DeviceSequences sequences() { return DeviceSequences(link, image, hooks); }
+    // Opens the line without any request, every reply waited for `waitMs`.
+    void openLine(int waitMs)
+    {
+        if (m_wire == Wire::tcp) {
+            tcp.set_reply_wait_ms(waitMs);
+            tcp.connect(sim.tcpHost(), sim.tcpPort());
+        } else {
+            serial.open(1);
+            serial.set_read_timeout(1, waitMs);
+        }
+        state.connected = 1;
+    }
 
     SimProcess sim;
     QtSerialTransport serial;
@@ -143,6 +156,67 @@ TEST_P(OverBothWires, NetworkBlockAndSerialNumberTravelOnTheSerialPortOnly)
     EXPECT_EQ(again->gateway_text(), "10.0.0.1");
     ASSERT_EQ(seq.connect(), Outcome::succeeded);
     EXPECT_EQ(field(s.image.device_serial), "TK77-NEW");
+}
+
+// The result of one block operation; a TCP exchange that failed counts as
+// refused, as it does for the panel and the gateway.
+template <typename F>
+int outcome(F&& operation)
+{
+    try {
+        return operation();
+    } catch (const LinkError&) {
+        return -1;
+    }
+}
+
+// The processor answers in order, so an answer given up on arrives where the
+// next one is expected. It must never be taken for that one: a read of
+// another block gets its own block or nothing.
+TEST_P(OverBothWires, LateReadReplyIsNotTakenForTheNextRead)
+{
+    SimLink s(GetParam());
+    // Request 2, the read of block 0, is answered 800 ms late: after its
+    // 500 ms wait, while the next read waits for its own answer.
+    START_SIM(s, {"--fault", "delay:800@2"});
+    s.openLine(500);
+    std::array<std::uint8_t, 16> mine{};
+    std::memcpy(mine.data(), "Main hall, left", 16);
+    ASSERT_EQ(s.link.write_block(0x1F4, 16, mine.data()), 0);
+
+    std::array<std::uint8_t, 16> block0{};
+    EXPECT_EQ(outcome([&] { return s.link.read_block(0, 16, block0.data()); }), -1);
+    bool answered = false;
+    for (int attempt = 0; attempt < 6 && !answered; ++attempt) {
+        std::array<std::uint8_t, 16> got{};
+        answered = outcome([&] { return s.link.read_block(0x1F4, 16, got.data()); }) == 0;
+        if (answered) {
+            EXPECT_EQ(got, mine) << "attempt " << attempt << " took another request's answer";
+        }
+    }
+    EXPECT_TRUE(answered) << "the link never came back into step";
+}
+
+// A store whose acknowledgement came late, followed by one the processor
+// never acknowledged: the late acknowledgement must not pass for the second.
+TEST_P(OverBothWires, LateAcknowledgementIsNotTakenForTheNextStore)
+{
+    SimLink s(GetParam());
+    START_SIM(s, {"--fault", "delay:800@1", "--fault", "no-reply@2"});
+    s.openLine(500);
+    const std::uint8_t first = 5;
+    const std::uint8_t second = 6;
+    EXPECT_EQ(outcome([&] { return s.link.store_block(0x1F4, 1, &first); }), -1);
+    EXPECT_EQ(outcome([&] { return s.link.store_block(0x1F5, 1, &second); }), -1)
+        << "the first store's late acknowledgement was taken for the second's";
+    // Both were carried out: the faults only touched the answers.
+    std::uint8_t back[2] = {};
+    int result = -1;
+    for (int attempt = 0; attempt < 4 && result != 0; ++attempt)
+        result = outcome([&] { return s.link.read_block(0x1F4, 2, back); });
+    ASSERT_EQ(result, 0);
+    EXPECT_EQ(back[0], first);
+    EXPECT_EQ(back[1], second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Simulator, OverBothWires, ::testing::Values(Wire::tcp, Wire::pty),

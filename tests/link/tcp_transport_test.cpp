@@ -13,7 +13,7 @@ namespace {
 std::string connectFailure(const QString& host, int port)
 {
     tk770::QtTcpTransport tcp;
-    tcp.setConnectWaitMs(3000);
+    tcp.set_connect_wait_ms(3000);
     try {
         tcp.connect(host, port);
     } catch (const tk770::LinkError& e) {

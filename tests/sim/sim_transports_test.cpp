@@ -160,7 +160,7 @@ TEST(SimTransports, InvalidFramesGetNoReplyAndAreNotCounted)
     const auto good = build_read_request(Framing::serial, 0, 1, past);
     sim.write(1, std::span<const std::uint8_t>(past).first(good));
     ASSERT_EQ(sim.read(1, reply), 8);
-    EXPECT_FALSE(read_reply_ok(Framing::serial, std::span<const std::uint8_t>(reply).first(8), 1));
+    EXPECT_FALSE(read_reply_ok(Framing::serial, std::span<const std::uint8_t>(reply).first(8), 0, 1));
     EXPECT_EQ(sim.requestCount(), 1);
 }
 
