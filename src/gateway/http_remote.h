@@ -53,7 +53,7 @@ public:
     static constexpr qint64 maxWebSocketBacklog = 256 * 1024;
     static constexpr const char* sessionCookie = "tk770_session";
     // Sessions of one token; past this the least recently used goes.
-    static constexpr int maxSessionsPerToken = 256;
+    static constexpr int maxSessionsPerToken = 1024;
     // A session unused this long is forgotten.
     static constexpr qint64 sessionIdleMs = 12LL * 60 * 60 * 1000;
 

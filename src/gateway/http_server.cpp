@@ -12,6 +12,7 @@
 #include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 
 #include <algorithm>
@@ -407,6 +408,11 @@ private:
             if (!hadHead)  // the head's bytes exactly as the parser framed them
                 m_head.append(static_cast<const char*>(m_buffer.data().data()), used);
             m_buffer.consume(used);
+            // The parser bounds each piece of a head it is given; the whole
+            // head, however it came, is bounded here.
+            if (!m_parser->is_header_done() ? m_head.size() + m_buffer.size() > m_core.limits.maxHeadBytes
+                                            : m_head.size() > m_core.limits.maxHeadBytes)
+                return refuse(431, "request head over 8192 bytes");
             if (ec == http::error::need_more)
                 break;
             if (ec) {
@@ -640,12 +646,19 @@ std::optional<asio::ssl::context> makeTlsContext(const std::string& certificateP
         *error = "the certificate cannot be used: " + ec.message();
         return std::nullopt;
     }
-    context.use_private_key(asio::buffer(keyPem), asio::ssl::context::pem, ec);
-    if (ec) {
-        *error = "the key cannot be used: " + ec.message();
+    // The key alone first, so a key of another certificate is told apart
+    // from a file that holds no key at all.
+    BIO* bio = BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size()));
+    EVP_PKEY* key = bio ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(bio);
+    if (!key) {
+        *error = "the key cannot be used: no PEM private key in it";
         return std::nullopt;
     }
-    if (SSL_CTX_check_private_key(context.native_handle()) != 1) {
+    const bool fits = SSL_CTX_use_PrivateKey(context.native_handle(), key) == 1 &&
+                      SSL_CTX_check_private_key(context.native_handle()) == 1;
+    EVP_PKEY_free(key);
+    if (!fits) {
         *error = "the key does not belong to the certificate";
         return std::nullopt;
     }
