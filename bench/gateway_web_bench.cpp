@@ -8,6 +8,11 @@
 //   link's full read, 4 text clients changing the volume, 4 WebSockets
 //   counting the changes) for --soak_seconds=N (default 30): every reply
 //   counted, none lost or misrouted, and the gateway's peak memory.
+// - BM_HostileWebClients: 64 connections that never finish a request, and
+//   rounds of hostile requests (bodies claimed over the limit, foreign Host,
+//   pipelined heads, LF-only heads) for --soak_seconds=N, while a
+//   well-behaved client loads the page and the state every 100 ms: the
+//   slowest of those loads (worst_page_ms) and the gateway's peak memory.
 #include "bench_main.h"
 #include "gateway/http_client.h"
 #include "link/sequences.h"
@@ -298,6 +303,65 @@ void BM_GatewaySoak(benchmark::State& state)
     state.counters["seconds"] = soakSeconds;
 }
 BENCHMARK(BM_GatewaySoak)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_HostileWebClients(benchmark::State& state)
+{
+    GatewayPair gateway;
+    if (!gateway.start({"--http-idle-ms", "5000"})) {
+        state.SkipWithError(qPrintable(gateway.error()));
+        return;
+    }
+    const QByteArray host = "Host: " + gateway.listener("http").toLatin1() + "\r\n";
+    const QByteArray body = R"({"command":"volume","value":"1.1"})";
+    const QByteArray hostile[] = {
+        "POST /api/command HTTP/1.1\r\n" + host + "Content-Type: application/json\r\nContent-Length: 200000000\r\n\r\n" +
+            QByteArray(60000, ' '),
+        "POST /api/command HTTP/1.1\r\nHost: evil.example\r\nContent-Type: application/json\r\nContent-Length: " +
+            QByteArray::number(body.size()) + "\r\n\r\n" + body,
+        "GET /api/state HTTP/1.1\r\n" + host + "Upgrade: websocket\r\n\r\nGET /api/state HTTP/1.1\r\n" + host +
+            "\r\nPOST /api/command HTTP/1.1\r\nHost: evil.example\r\nContent-Length: 5000\r\n\r\n" +
+            QByteArray(5000, 'x'),
+        "POST /api/command HTTP/1.1\n" + host.left(host.size() - 2) + "\nContent-Length: 7000\n\n" + QByteArray(7000, 'x'),
+        "GET /api/state HTTP/1.1\r\n" + host + "X-Pad: " + QByteArray(9000, 'a') + "\r\n\r\n",
+    };
+    std::vector<std::unique_ptr<QTcpSocket>> silent;
+    auto topUp = [&] {
+        std::erase_if(silent, [](const auto& s) { return s->state() == QAbstractSocket::UnconnectedState; });
+        while (silent.size() < 64) {
+            silent.push_back(std::make_unique<QTcpSocket>());
+            silent.back()->connectToHost(GatewayPair::host(), gateway.port("http"));
+            silent.back()->write("GET /api/state HTTP/1.1\r\n");
+        }
+    };
+    double worstMs = 0;
+    long loads = 0, failed = 0;
+    for (auto _ : state) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(soakSeconds);
+        tk770::testing::HttpClient page("http://" + gateway.listener("http"));
+        while (std::chrono::steady_clock::now() < deadline) {
+            topUp();
+            std::vector<std::unique_ptr<QTcpSocket>> attackers;
+            for (const QByteArray& bytes : hostile) {
+                attackers.push_back(std::make_unique<QTcpSocket>());
+                attackers.back()->connectToHost(GatewayPair::host(), gateway.port("http"));
+                attackers.back()->write(bytes);
+            }
+            QElapsedTimer clock;
+            clock.start();
+            const bool ok = page.get("/").status == 200 && page.get("/api/state").status == 200;
+            worstMs = std::max(worstMs, double(clock.nsecsElapsed()) / 1e6);
+            ++loads;
+            failed += !ok;
+            waitUntil([] { return false; }, 100);
+        }
+    }
+    state.counters["worst_page_ms"] = worstMs;
+    state.counters["page_loads"] = double(loads);
+    state.counters["failed_loads"] = double(failed);
+    state.counters["peak_rss_mb"] = double(vmHwmKb(gateway.gateway().process().processId())) / 1024.0;
+    state.counters["seconds"] = soakSeconds;
+}
+BENCHMARK(BM_HostileWebClients)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

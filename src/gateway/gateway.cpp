@@ -17,6 +17,7 @@ Gateway::Gateway(GatewayOptions options, std::unique_ptr<DeviceConnector> connec
 Gateway::~Gateway()
 {
     // Listeners first, so no client reaches a link that is going away.
+    m_web.reset();
     m_text.reset();
     m_binary.reset();
     m_commands.reset();
@@ -78,9 +79,30 @@ bool Gateway::start(QString& error)
         m_text = std::make_unique<TextService>(*m_commands, m_options.textIdleMs, tracer);
         if (!m_text->server().listenTcp(m_options.text.host, m_options.text.port, error)) return false;
     }
-    // The web remote's listener (options().http) is opened by its own code
-    // on commands(), which adds its "http ADDR:PORT" line.
+    if (m_options.http.on && !startWeb(error)) return false;
     m_link->start();
+    return true;
+}
+
+bool Gateway::startWeb(QString& error)
+{
+    // The web remote works through the same commands as the text protocol.
+    HttpRemote::Settings settings;
+    settings.idleMs = m_options.httpIdleMs;
+    settings.tlsCertificate = m_options.tlsCertificate;
+    settings.tlsKey = m_options.tlsKey;
+    m_web = std::make_unique<HttpRemote>(*m_commands, m_options.token, settings);
+    QString reason;
+    if (!m_web->listenOn(m_options.http.host, m_options.http.port, &reason)) {
+        error = QStringLiteral("cannot listen on %1: %2").arg(m_options.http.text(), reason);
+        return false;
+    }
+    // The token and the session cookie would cross the network readable.
+    if (!m_options.http.host.isLoopback() && !m_web->secure())
+        std::fprintf(stderr,
+                     "tk770-gateway: warning: the web remote on %s is plain HTTP, readable by anyone on the "
+                     "network; give --tls-cert FILE --tls-key FILE\n",
+                     qPrintable(m_options.http.text()));
     return true;
 }
 
@@ -93,7 +115,7 @@ QStringList Gateway::announcement() const
     };
     if (m_binary) lines << line("binary", m_binary->server());
     if (m_text) lines << line("text", m_text->server());
-    lines << m_extraLines;
+    if (m_web) lines << QStringLiteral("http ") + ListenAddress{true, m_web->address(), m_web->port()}.text();
     return lines;
 }
 

@@ -1,10 +1,11 @@
 // tk770-gateway as a whole: the link owner and its mirror, the binary
-// passthrough, the text protocol, the audit log and the lines the program
-// announces. The web remote hangs its listener on the same commands().
+// passthrough, the text protocol, the web remote, the audit log and the
+// lines the program announces.
 #pragma once
 
 #include "gateway/gateway_commands.h"
 #include "gateway/gateway_options.h"
+#include "gateway/http_remote.h"
 #include "gateway/link_owner.h"
 #include "gateway/passthrough.h"
 #include "gateway/text_service.h"
@@ -32,7 +33,7 @@ public:
     // failure `error` says why.
     bool start(QString& error);
 
-    // "binary ADDR:PORT", "text ADDR:PORT" (the ports really bound), once
+    // "binary ADDR:PORT", "text ADDR:PORT", "http ADDR:PORT" (the ports really bound), once
     // start() succeeded; "ready"/"offline" follow from statusLine.
     QStringList announcement() const;
     // Called with "ready" or "offline" whenever the link comes or goes.
@@ -43,11 +44,11 @@ public:
     GatewayCommands& commands() { return *m_commands; }
     Passthrough* passthrough() { return m_binary.get(); }
     TextService* text() { return m_text.get(); }
-    // Extra announcement lines (the web remote's "http ADDR:PORT").
-    void addAnnouncement(const QString& line) { m_extraLines.append(line); }
+    HttpRemote* web() { return m_web.get(); }
 
 private:
     void trace(const QString& line) const;
+    bool startWeb(QString& error);
     void audit(const FieldRef& ref, const ParameterImage& before, const ParameterImage& after,
                const GatewayPeer& peer);
 
@@ -58,8 +59,8 @@ private:
     std::unique_ptr<GatewayCommands> m_commands;
     std::unique_ptr<Passthrough> m_binary;
     std::unique_ptr<TextService> m_text;
+    std::unique_ptr<HttpRemote> m_web;
     QFile m_audit;
-    QStringList m_extraLines;
 };
 
 }  // namespace tk770

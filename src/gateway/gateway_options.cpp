@@ -1,11 +1,13 @@
 #include "gateway/gateway_options.h"
 
 #include "core/file_output.h"
+#include "gateway/http_server.h"
 #include "link/device_target.h"
 #include "link/processor_server.h"
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QFileInfo>
 
 #include <filesystem>
 
@@ -48,6 +50,46 @@ bool positiveMs(const QCommandLineParser& parser, const QString& name, int& into
     return false;
 }
 
+// A certificate or key file: a readable regular file of sensible size.
+bool readPemFile(const QString& option, const QString& path, QByteArray& into, QString& error)
+{
+    const QFileInfo info(path);
+    QFile file(path);
+    if (!info.isFile()) {
+        error = QStringLiteral("--%1 %2 is not a regular file").arg(option, path);
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read --%1 %2: %3").arg(option, path, file.errorString());
+        return false;
+    }
+    into = file.read(1024 * 1024);
+    return true;
+}
+
+bool parseTls(const QCommandLineParser& parser, GatewayOptions& options, QString& error)
+{
+    const bool cert = parser.isSet(QStringLiteral("tls-cert"));
+    const bool key = parser.isSet(QStringLiteral("tls-key"));
+    if (!cert && !key) return true;
+    if (cert != key) {
+        error = QStringLiteral("--tls-cert and --tls-key go together");
+        return false;
+    }
+    options.tlsCertFile = parser.value(QStringLiteral("tls-cert"));
+    options.tlsKeyFile = parser.value(QStringLiteral("tls-key"));
+    if (!readPemFile(QStringLiteral("tls-cert"), options.tlsCertFile, options.tlsCertificate, error)
+        || !readPemFile(QStringLiteral("tls-key"), options.tlsKeyFile, options.tlsKey, error))
+        return false;
+    const std::string problem = HttpServer::tlsProblem(options.tlsCertificate.toStdString(), options.tlsKey.toStdString());
+    if (!problem.empty()) {
+        error = QStringLiteral("--tls-cert %1 --tls-key %2: %3")
+                    .arg(options.tlsCertFile, options.tlsKeyFile, QString::fromStdString(problem));
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 QString ListenAddress::text() const
@@ -63,6 +105,7 @@ QString gatewayUsage()
         "Usage: tk770-gateway --device tcp:HOST[:PORT] | serial:PATH | serial:COMn\n"
         "                     [--binary ADDR:PORT|off] [--text ADDR:PORT|off] [--http ADDR:PORT|off]\n"
         "                     [--token-file FILE] [--allow CIDR]... [--audit FILE] [-v]\n"
+        "                     [--tls-cert FILE --tls-key FILE]\n"
         "Owns the one link to a TK770 processor and serves it to several clients at once:\n"
         "  --device SPEC       the processor: tcp:HOST[:PORT] (port 15288; IPv6 in brackets, tcp:[::1]:PORT),\n"
         "                      serial:PATH or serial:COM1..COM10\n"
@@ -75,6 +118,9 @@ QString gatewayUsage()
         "                      web listener is bound to another address than loopback\n"
         "  --allow CIDR        a network whose hosts may use a binary listener bound to another address\n"
         "                      than loopback (repeatable; none by default)\n"
+        "  --tls-cert FILE     serve the web remote over HTTPS (and its WebSocket over WSS) with this\n"
+        "  --tls-key FILE      PEM certificate chain and key; both or neither. Without them a web\n"
+        "                      listener on another address than loopback warns at start\n"
         "  --audit FILE        append one line per change: time, client, listener, FIELD old -> new\n"
         "  -v                  trace every frame on stderr with the client it came from\n"
         "  --version           show the program's name and version\n"
@@ -90,7 +136,8 @@ std::optional<GatewayOptions> parseGatewayArguments(const QStringList& arguments
     const QStringList valued{QStringLiteral("device"), QStringLiteral("binary"),     QStringLiteral("text"),
                              QStringLiteral("http"),   QStringLiteral("token-file"), QStringLiteral("allow"),
                              QStringLiteral("audit"),  QStringLiteral("text-idle-ms"), QStringLiteral("retry-ms"),
-                             QStringLiteral("timeout-ms"), QStringLiteral("probe-ms")};
+                             QStringLiteral("timeout-ms"), QStringLiteral("probe-ms"),
+                             QStringLiteral("tls-cert"), QStringLiteral("tls-key"), QStringLiteral("http-idle-ms")};
     for (const QString& name : valued) parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("VALUE")));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("v"), QStringLiteral("verbose")}));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
@@ -129,8 +176,10 @@ std::optional<GatewayOptions> parseGatewayArguments(const QStringList& arguments
     if (!positiveMs(parser, QStringLiteral("text-idle-ms"), options.textIdleMs, error)
         || !positiveMs(parser, QStringLiteral("retry-ms"), options.retryMs, error)
         || !positiveMs(parser, QStringLiteral("timeout-ms"), options.timeoutMs, error)
-        || !positiveMs(parser, QStringLiteral("probe-ms"), options.probeMs, error))
+        || !positiveMs(parser, QStringLiteral("probe-ms"), options.probeMs, error)
+        || !positiveMs(parser, QStringLiteral("http-idle-ms"), options.httpIdleMs, error))
         return std::nullopt;
+    if (!parseTls(parser, options, error)) return std::nullopt;
     options.verbose = parser.isSet(QStringLiteral("v"));
     options.auditFile = parser.value(QStringLiteral("audit"));
     if (parser.isSet(QStringLiteral("audit")) && options.auditFile.isEmpty()) {

@@ -35,6 +35,12 @@ struct GatewayOptions {
     QByteArray token;  // the file's first line; empty: no token
     QList<QPair<QHostAddress, int>> allow;
     QString auditFile;
+    // HTTPS for the web remote: both files or neither. The PEM texts are
+    // read, and checked, while the options are parsed.
+    QString tlsCertFile;
+    QString tlsKeyFile;
+    QByteArray tlsCertificate;
+    QByteArray tlsKey;
     bool verbose = false;
     // What the program says on stderr before it starts (a token file others
     // may read); nothing here stops it.
@@ -44,6 +50,7 @@ struct GatewayOptions {
     int retryMs = 2000;     // first retry after the processor went away
     int timeoutMs = 3000;   // TCP connect and reply waits toward the processor
     int probeMs = 2000;     // an idle link is checked this often
+    int httpIdleMs = 60000; // a web request must have come whole by then
 };
 
 // Parses the program's arguments (argv[0] included), reads the token file

@@ -1,6 +1,6 @@
-// The web remote: one page, a JSON API and a WebSocket of changes, on Qt
-// HttpServer. Every request goes through the command layer, so the page and
-// the API change the processor exactly as the text protocol does.
+// The web remote: one page, a JSON API and a WebSocket of changes. Every
+// request goes through the command layer, so the page and the API change the
+// processor exactly as the text protocol does.
 //
 //   GET  /               the page (compiled in, no external assets)
 //   GET  /api/captions   the page's texts in both languages, from the caption tables
@@ -12,29 +12,36 @@
 //
 // With a token every route but the page, its captions and /login needs
 // "Authorization: Bearer TOKEN" or the session cookie; the WebSocket upgrade
-// likewise. Requests are screened before Qt HttpServer buffers them: bodies
-// over 4 KiB and oversized heads are refused unread.
+// likewise. The transport (HttpServer, its own thread) screens and limits
+// every request before it comes here; the routes run on this object's
+// thread, and their answers go back to the transport.
 #pragma once
 
-#include <QAbstractHttpServer>
+#include "gateway/http_server.h"
+
 #include <QByteArray>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
+#include <QObject>
 #include <QString>
 
-#include <functional>
+#include <memory>
 
-class QHttpServerRequest;
-class QTcpSocket;
 class QTimer;
-class QWebSocket;
 
 namespace tk770 {
 
 class GatewayCommands;
-class HttpListener;
+struct CommandReply;
 
-class HttpRemote : public QAbstractHttpServer {
+struct HttpRemoteSettings {
+    int idleMs = 60'000;        // a request must have come whole by then
+    QByteArray tlsCertificate;  // PEM; both empty: plain HTTP
+    QByteArray tlsKey;
+};
+
+class HttpRemote : public QObject {
     Q_OBJECT
 public:
     static constexpr qsizetype maxBodyBytes = 4096;
@@ -45,46 +52,53 @@ public:
     // A page that stops reading its WebSocket is closed past this backlog.
     static constexpr qint64 maxWebSocketBacklog = 256 * 1024;
     static constexpr const char* sessionCookie = "tk770_session";
+    // Sessions of one token; past this the least recently used goes.
+    static constexpr int maxSessionsPerToken = 1024;
+    // A session unused this long is forgotten.
+    static constexpr qint64 sessionIdleMs = 12LL * 60 * 60 * 1000;
+
+    using Settings = HttpRemoteSettings;
 
     // An empty token means no authentication (the listener is then bound
     // to the loopback address only; the program checks that).
-    HttpRemote(GatewayCommands& commands, QByteArray token, QObject* parent = nullptr);
+    HttpRemote(GatewayCommands& commands, QByteArray token, Settings settings = {}, QObject* parent = nullptr);
     ~HttpRemote() override;
 
-    // Binds the listener; false with the system's reason when it cannot.
+    // Binds the listener; false with the reason when it cannot (a bad
+    // certificate or key included).
     bool listenOn(const QHostAddress& address, quint16 port, QString* error);
     QHostAddress address() const;
     quint16 port() const;
+    bool secure() const;
 
-    int webSocketCount() const { return int(m_sockets.size()); }
-    // Open TCP connections of the listener, WebSockets included.
+    int webSocketCount() const;
+    // Open plain HTTP connections of the listener.
     int connectionCount() const;
 
-    // Authorization header or Cookie header of a request: true when no token
-    // is set, or either carries the token or a live session.
-    bool authorized(const QByteArray& authorization, const QByteArray& cookie) const;
-    // The Host header names this listener (only checked on loopback, where
-    // a rebound DNS name could otherwise reach an unauthenticated remote).
-    bool hostAccepted(const QByteArray& host) const;
-
-protected:
-    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
-    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
-
 private:
-    void acceptWebSockets();
+    void handle(const WebRequest& request, const WebReply& reply);
+    void login(const WebRequest& request, const WebReply& reply);
+    void runCommand(const WebRequest& request, const WebReply& reply, bool isSet);
     void pushChange(const QString& key, const QString& value);
-    void sendToAll(const QByteArray& message);
-    void send(QWebSocket* socket, const QByteArray& message);
-    void login(const QHttpServerRequest& request, QTcpSocket* socket);
-    void runCommand(const QHttpServerRequest& request, QTcpSocket* socket, bool isSet);
+
+    // Who may use the API and the WebSocket: one check each.
+    bool authorized(const WebRequest& request);
+    // Answers 401, late when a wrong bearer token was presented.
+    void refuseUnauthorized(const WebRequest& request, const WebReply& reply);
+    bool bearerAccepted(const std::string& authorization) const;
+    bool sessionAccepted(const std::vector<std::string>& cookieHeaders);
     QByteArray newSession();
+
+    struct Session {
+        QByteArray id;
+        qint64 lastUsedMs = 0;
+    };
 
     GatewayCommands& m_commands;
     QByteArray m_token;
-    QList<QByteArray> m_sessions;  // oldest first
-    QList<QWebSocket*> m_sockets;
-    HttpListener* m_listener = nullptr;
+    Settings m_settings;
+    QHash<QByteArray, QList<Session>> m_sessions;  // by the token they were opened with
+    std::unique_ptr<HttpServer> m_server;
     QTimer* m_tick = nullptr;
 };
 

@@ -2,14 +2,12 @@
 // the tool (binary passthrough), show automation (text commands) and the
 // web remote at once.
 #include "gateway/gateway.h"
-#include "gateway/http_remote.h"
 #include "link/quit_signals.h"
 #include "tk770_version.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
-#include <memory>
 
 int main(int argc, char** argv)
 {
@@ -63,16 +61,6 @@ int main(int argc, char** argv)
     if (!gateway.start(error)) {
         std::fprintf(stderr, "tk770-gateway: %s\n", qPrintable(error));
         return 1;
-    }
-    // The web remote works through the same commands as the text protocol.
-    std::unique_ptr<tk770::HttpRemote> web;
-    if (const tk770::ListenAddress& http = gateway.options().http; http.on) {
-        web = std::make_unique<tk770::HttpRemote>(gateway.commands(), gateway.options().token);
-        if (!web->listenOn(http.host, http.port, &error)) {
-            std::fprintf(stderr, "tk770-gateway: cannot listen on %s: %s\n", qPrintable(http.text()), qPrintable(error));
-            return 1;
-        }
-        gateway.addAnnouncement(QStringLiteral("http ") + tk770::ListenAddress{true, web->address(), web->port()}.text());
     }
     for (const QString& line : gateway.announcement()) std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);

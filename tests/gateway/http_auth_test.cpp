@@ -51,6 +51,10 @@ TEST_F(HttpAuth, TheApiNeedsTheTokenOrASession)
         {"bearer", {{"Authorization", bearer}}, 200},
         {"session cookie", {{"Cookie", session}}, 200},
         {"session among other cookies", {{"Cookie", "theme=dark; " + session + "; x=1"}}, 200},
+        // Another page on the same host can set a cookie of this name.
+        {"forged session before the valid one", {{"Cookie", "tk770_session=forged; " + session}}, 200},
+        {"forged session after the valid one", {{"Cookie", session + "; tk770_session=forged"}}, 200},
+        {"empty session before the valid one", {{"Cookie", "tk770_session=; " + session}}, 200},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -96,6 +100,20 @@ TEST_F(HttpAuth, LoginSetsARandomHttpOnlyStrictSessionCookie)
     EXPECT_NE(login(other), cookies[0].toRawForm(QNetworkCookie::NameAndValueOnly));
     // The jar sends the cookie back as a browser would.
     EXPECT_EQ(client.get("/api/state").status, 200);
+}
+
+TEST_F(HttpAuth, ManyLoginsDoNotEndAnEarlierSession)
+{
+    HttpClient first(base());
+    const QByteArray session = login(first);
+    ASSERT_FALSE(session.isEmpty());
+    // Every reload of a page on every phone of a booth logs in again.
+    for (int i = 0; i < 300; ++i) {
+        HttpClient other(base());
+        ASSERT_FALSE(login(other).isEmpty()) << i;
+    }
+    HttpClient client(base());
+    EXPECT_EQ(client.get("/api/state", {{"Cookie", session}}).status, 200);
 }
 
 TEST_F(HttpAuth, ThePageAndItsCaptionsNeedNoToken)

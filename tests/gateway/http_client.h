@@ -25,7 +25,8 @@ public:
     static bool available() { return SimProcess::available() && QFile::exists(gatewayProgram()); }
 
     // With a token, the gateway reads it from a file of this helper's.
-    bool start(const QStringList& extra = {}, const QByteArray& token = {})
+    // `http`: the web listener's address ("127.0.0.1:0" when empty).
+    bool start(const QStringList& extra = {}, const QByteArray& token = {}, const QString& http = {})
     {
         QStringList options = extra;
         if (!token.isEmpty()) {
@@ -41,7 +42,7 @@ public:
             return false;
         }
         const QStringList args{"--device", QStringLiteral("tcp:127.0.0.1:%1").arg(m_sim.tcpPort()),
-                               "--http",   "127.0.0.1:0",
+                               "--http",   http.isEmpty() ? QStringLiteral("127.0.0.1:0") : http,
                                "--text",   "127.0.0.1:0",
                                "--binary", "127.0.0.1:0"};
         if (!m_gateway.start(args + options)) {
@@ -50,11 +51,13 @@ public:
         }
         return true;
     }
-    // "127.0.0.1:PORT" of an announced listener ("http", "text", "binary").
+    // "ADDR:PORT" of an announced listener ("http", "text", "binary").
     QString listener(const QString& name) const
     {
-        const int port = m_gateway.announcedPort(name);
-        return port ? QStringLiteral("127.0.0.1:%1").arg(port) : QString();
+        for (const QString& line : m_gateway.lines())
+            if (line.startsWith(name + ' ') && m_gateway.announcedPort(name))
+                return line.mid(name.size() + 1);
+        return {};
     }
     quint16 port(const QString& name) const { return quint16(m_gateway.announcedPort(name)); }
     static QHostAddress host() { return QHostAddress(QHostAddress::LocalHost); }
@@ -169,6 +172,71 @@ inline HttpReply rawRequest(const QHostAddress& host, quint16 port, const QByteA
     result.body = data.mid(end + 4);
     return result;
 }
+
+// One connection for what a well-behaved client never sends: bytes written
+// as given (in as many pieces as the test likes), responses taken one by one.
+class RawConnection {
+public:
+    bool open(const QHostAddress& host, quint16 port)
+    {
+        m_socket.connectToHost(host, port);
+        return m_socket.waitForConnected(5000);
+    }
+    void send(const QByteArray& bytes)
+    {
+        m_socket.write(bytes);
+        m_socket.flush();
+    }
+    // The next whole response; status 0 when none came in time or the
+    // gateway closed first.
+    HttpReply next(int ms = 5000)
+    {
+        HttpReply reply;
+        waitUntil([&] {
+            m_data += m_socket.readAll();
+            return take(reply) || m_socket.state() == QAbstractSocket::UnconnectedState;
+        }, ms);
+        if (reply.status == 0) {
+            m_data += m_socket.readAll();
+            take(reply);
+        }
+        return reply;
+    }
+    bool closedWithin(int ms)
+    {
+        return waitUntil([&] {
+            m_data += m_socket.readAll();
+            return m_socket.state() == QAbstractSocket::UnconnectedState;
+        }, ms);
+    }
+    QTcpSocket& socket() { return m_socket; }
+
+private:
+    bool take(HttpReply& reply)
+    {
+        const qsizetype end = m_data.indexOf("\r\n\r\n");
+        if (end < 0 || !m_data.startsWith("HTTP/1.1 "))
+            return false;
+        HttpReply r;
+        r.status = m_data.mid(9, 3).toInt();
+        const QList<QByteArray> lines = m_data.left(end).split('\n');
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines[i].indexOf(':');
+            if (colon > 0)
+                r.headers.append({lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
+        }
+        const qsizetype length = r.header("Content-Length").toLongLong();
+        if (m_data.size() < end + 4 + length)
+            return false;
+        r.body = m_data.mid(end + 4, length);
+        m_data.remove(0, end + 4 + length);
+        reply = r;
+        return true;
+    }
+
+    QTcpSocket m_socket;
+    QByteArray m_data;
+};
 
 // A WebSocket that keeps every text message it receives.
 class WebSocketClient {
