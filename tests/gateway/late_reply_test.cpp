@@ -139,7 +139,7 @@ TEST_F(LateReplyTest, LateStoreAcknowledgementDoesNotAcknowledgeTheNextStore)
     QStringList pushed;
     EXPECT_TRUE(waitUntil([&] {
         while (watcher.hasLine()) pushed << watcher.line();
-        return pushed.contains(QStringLiteral("! power_on_format 0"));
+        return !pushed.isEmpty() && pushed.last() == QStringLiteral("! poweron digital");
     })) << pushed.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(gateway->link().mirror().power_on_format, 0);
     EXPECT_EQ(b.ask(QStringLiteral("poweron ?")), QStringLiteral("OK digital"));
