@@ -2,12 +2,14 @@
 // an equaliser band slider end to end (handler, image, frame to a fake
 // serial port, curve, repaint of the graph).
 #include "bench_main.h"
+#include "core/frame.h"
 #include "gui/Main.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -18,12 +20,27 @@ public:
     void open(int) override {}
     void close(int) override {}
     void set_read_timeout(int, int) override {}
-    void write(int, std::span<const std::uint8_t>) override { ++frames; }
+    void write(int, std::span<const std::uint8_t> bytes) override
+    {
+        ++frames;
+        // The acknowledgement echoes the request, as the processor's does;
+        // the link takes no other.
+        tk770::Request request;
+        if (tk770::parse_request(tk770::Framing::serial, bytes, request) == tk770::FrameError::none)
+            m_ack = tk770::build_ack(tk770::Framing::serial, request.command, request.address, request.length);
+        else
+            m_ack.clear();
+    }
     int read(int, std::span<std::uint8_t> bytes) override
     {
-        std::fill(bytes.begin(), bytes.end(), std::uint8_t{0});
-        return static_cast<int>(bytes.size());
+        const std::size_t n = std::min(bytes.size(), m_ack.size());
+        std::copy_n(m_ack.begin(), n, bytes.begin());
+        m_ack.erase(m_ack.begin(), m_ack.begin() + static_cast<std::ptrdiff_t>(n));
+        return static_cast<int>(n);
     }
+
+private:
+    std::vector<std::uint8_t> m_ack;
 };
 
 void BM_StartUpToWindowShown(benchmark::State& state)
