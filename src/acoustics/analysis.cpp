@@ -1,4 +1,5 @@
 #include "acoustics/analysis.h"
+#include "acoustics/text_files.h"
 
 #include <sndfile.h>
 #include <unsupported/Eigen/FFT>
@@ -7,7 +8,6 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
-#include <system_error>
 
 namespace tk770 {
 
@@ -97,11 +97,8 @@ std::variant<BandLevels, std::string> analyse(std::span<const float> samples, do
 
 std::variant<Audio, std::string> read_wav(const std::filesystem::path& path, int channel)
 {
+    if (auto problem = input_problem(path); !problem.empty()) return problem;
     const std::string name = path.string();
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::exists(status)) return name + ": no such file";
-    if (!std::filesystem::is_regular_file(status)) return name + ": not a regular file";
 
     SF_INFO info{};
     SNDFILE* file = sf_open(name.c_str(), SFM_READ, &info);

@@ -114,14 +114,19 @@ std::variant<MicCalibration, std::string> parse_mic_calibration(std::string_view
     return cal;
 }
 
-std::variant<std::string, std::string> read_text_file(const std::filesystem::path& path)
+std::string input_problem(const std::filesystem::path& path)
 {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::exists(status))
-        return std::variant<std::string, std::string>(std::in_place_index<1>, path.string() + ": no such file");
-    if (!std::filesystem::is_regular_file(status))
-        return std::variant<std::string, std::string>(std::in_place_index<1>, path.string() + ": not a regular file");
+    if (ec || !std::filesystem::exists(status)) return path.string() + ": no such file";
+    if (!std::filesystem::is_regular_file(status)) return path.string() + ": not a regular file";
+    return {};
+}
+
+std::variant<std::string, std::string> read_text_file(const std::filesystem::path& path)
+{
+    if (auto problem = input_problem(path); !problem.empty())
+        return std::variant<std::string, std::string>(std::in_place_index<1>, std::move(problem));
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return std::variant<std::string, std::string>(std::in_place_index<1>, path.string() + ": cannot be read");

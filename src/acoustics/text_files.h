@@ -46,6 +46,11 @@ ThirdOctaveLevels measurement_bands(const FrequencyCurve& curve);
 std::string band_table_text(const ThirdOctaveLevels& levels);
 std::string measurement_export_text(const ThirdOctaveLevels& levels, std::string_view title);
 
+// Why `path` cannot be read as an input file ("PATH: no such file", "PATH:
+// not a regular file"), or empty. A FIFO or a device is refused before
+// anything opens it, so no read blocks or runs endlessly.
+std::string input_problem(const std::filesystem::path& path);
+
 // Reads a whole text file (refusing what is not a regular file).
 std::variant<std::string, std::string> read_text_file(const std::filesystem::path& path);
 
